@@ -1,0 +1,11 @@
+# Cross toolchain for 64-bit test builds (hosts whose kernel cannot run 32-bit code).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(QR_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${QR_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QR_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QR_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QR_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -1,0 +1,8 @@
+// Process entry: a thin wWinMain over the downloader library.
+#include <windows.h>
+
+#include "startup.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR arguments, int show) {
+    return RunDownloader(instance, arguments, show);
+}
