@@ -13,7 +13,13 @@ jobs="${QR_JOBS:-$(nproc)}"
 cmake -S . -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$qr_root/cmake/toolchain-$QR_ARCH-mingw.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQR_WERROR=ON -DQR_BUILD_TESTS=ON >/dev/null
-cmake --build "$build" -j "$jobs"
+# QR_TARGETS limits the build to some targets (while others are mid-edit).
+if [ -n "${QR_TARGETS:-}" ]; then
+    # shellcheck disable=SC2086
+    cmake --build "$build" -j "$jobs" --target $QR_TARGETS
+else
+    cmake --build "$build" -j "$jobs"
+fi
 
 # The shipped architecture must build too, when the tests ran another one.
 if [ "$QR_ARCH" != i686 ] && [ -z "${QR_SKIP_I686:-}" ]; then
