@@ -83,3 +83,16 @@ inline constexpr SettingField kSettingFields[] = {
 
 // The process-wide record.
 DeploymentSettings& settings();
+
+// Fills `out` from the string table of `module` (the executable, or a copy
+// loaded as a data file): every id of kSettingFields in that order, an absent
+// id gives an empty field; managedConfigFile is cleared. Never fails.
+void LoadDeploymentSettings(HMODULE module, DeploymentSettings& out);
+
+// The installation URLs to fall back to, in the order to try them: the
+// additional URLs, then the date-stamped mirror over http and https.
+// `utcNow` picks the mirror's stamp date.
+std::list<std::wstring> BuildAlternativeUrls(const DeploymentSettings& settings, const SYSTEMTIME& utcNow);
+
+// Same, dated with the current UTC time.
+std::list<std::wstring> BuildAlternativeUrls(const DeploymentSettings& settings);
