@@ -8,8 +8,11 @@
 #include "common_shutdown.h"
 #include "entry_failures.h"
 #include "launch_state.h"
+#include "privileges.h"
+#include "progress_window.h"
 #include "resource.h"
 #include "settings.h"
+#include "single_instance.h"
 #include "switches.h"
 #include "text.h"
 #include "wexception.h"
@@ -109,7 +112,6 @@ std::wstring ReadOriginalFilename(const std::wstring& path) {
 }
 
 int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
-    (void)show;  // handed to the progress window once it exists
     LaunchState& state = launch_state();
     DeploymentSettings& config = settings();
     try {
@@ -163,6 +165,9 @@ int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
         // 11. Window class name.
         load_window_class_name(instance, state);
 
+        // 12. One downloader per executable name: a second copy ends silently.
+        if (AnotherInstanceRunning(state.executableName, state.windowClassName)) return 0;
+
         // 13. Switch table.
         commandLine.split(state.arguments);
 
@@ -172,11 +177,56 @@ int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
             return 0;
         }
 
+        // 15. Re-launch through "runas" when this process lacks the rights it needs.
+        if (NeedsElevatedRelaunch({state.osMajorVersion, config.privileges})) {
+            INT_PTR result = LaunchElevated(state.executablePath, state.arguments, state.executableFolder);
+            if (result < 32) throw windows_error(static_cast<DWORD>(result));
+            CommonShutdown();
+            return 0;
+        }
+
         // 16. Launch mode.
         ApplyLaunchMode(state, config);
 
         // 17. Silent mode never shows the progress window.
         if (state.silentMode) config.visible = L"false";
+
+        // 18. Be among the first processes asked when Windows shuts down.
+        SetProcessShutdownParameters(0x3FF, 0);
+
+        // 19. Alternative installation URLs.
+        state.alternativeUrls = BuildAlternativeUrls(config);
+
+        // 20. Both DPI values: the mean of the screen's horizontal and vertical DPI.
+        if (HDC screen = GetDC(nullptr)) {
+            const float dpi = (GetDeviceCaps(screen, LOGPIXELSX) + GetDeviceCaps(screen, LOGPIXELSY)) * 0.5f;
+            ReleaseDC(nullptr, screen);
+            state.dpiX = dpi;
+            state.dpiY = dpi;
+        }
+
+        // 21. The windows.
+        SetLastError(0);
+        if (!RegisterMainWindowClass(instance) || !CreateDownloaderWindows(instance, show)) {
+            DWORD error = GetLastError();
+            if (error != 0) throw windows_error(error);
+            throw windows_error(L"Unknown error in the InitInstance function.", 0);
+        }
+
+        // 22. From now on a second copy finds us.
+        HoldInstanceAtom(state.executableName);
+
+        // 23. Message loop; the accelerators open the About box.
+        const int quitCode = RunMessageLoop(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_ACCELERATORS)));
+
+        // 24. A non-zero quit code is an installer's failure.
+        if (quitCode != 0) {
+            if (config.productName.empty())
+                throw windows_error(format(L"The installer failed. Exit code: %d.", quitCode), 0);
+            throw windows_error(
+                format(L"The '%s' installer failed. Exit code: %d.", config.productName.c_str(), quitCode),
+                0);
+        }
 
         CommonShutdown();
         return 0;
