@@ -129,16 +129,13 @@ void update_resources(const std::wstring& path, const std::vector<BlockUpdate>& 
     HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
     if (!update) fail(L"cannot update the resources of the copy", GetLastError());
     for (const auto& entry : updates) {
-        BOOL ok = TRUE;
-        if (string_block_is_empty(entry.strings)) {
-            if (entry.existed)
-                ok = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(entry.block), entry.language,
-                                     nullptr, 0);
-        } else {
-            auto bytes = encode_string_block(entry.strings);
-            ok = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(entry.block), entry.language,
-                                 bytes.data(), static_cast<DWORD>(bytes.size()));
-        }
+        // A block whose strings are all removed is written with 16 empty
+        // strings rather than deleted: the loader reads it as absent either
+        // way, and some resource updaters ignore a deletion.
+        if (!entry.existed && string_block_is_empty(entry.strings)) continue;
+        auto bytes = encode_string_block(entry.strings);
+        const BOOL ok = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(entry.block), entry.language,
+                                        bytes.data(), static_cast<DWORD>(bytes.size()));
         if (!ok) {
             const DWORD code = GetLastError();
             EndUpdateResourceW(update, TRUE);
