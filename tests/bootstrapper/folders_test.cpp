@@ -46,6 +46,19 @@ TEST(FolderNames, CacheApplicationAndUpdaterFolders) {
     EXPECT_EQ(updater_folder_name(L"C:\\Base", L"Demo", L"{42-ID}", L"1.2"), L"C:\\Base\\demo\\{42-ID}\\1.2");
 }
 
+TEST(FolderNames, SystemEnvironmentFindsTheApplicationDataFolders) {
+    // Only asks: nothing is created in the real folders.
+    for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_INTERNET_CACHE, CSIDL_LOCAL_APPDATA, CSIDL_APPDATA}) {
+        std::wstring path;
+        ASSERT_EQ(system_folder_environment().folder_path(csidl, path), S_OK) << csidl;
+        EXPECT_TRUE(path.size() > 3 && path[1] == L':' && path.back() != L'\\') << path;
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) << path;
+    }
+    SYSTEMTIME now = system_folder_environment().local_time();
+    EXPECT_GE(now.wYear, 2024);
+}
+
 // The base folder choice against folders in a temp folder.
 class BaseFolder : public ::testing::Test {
 protected:
