@@ -173,6 +173,8 @@ TEST(PlanStamp, LaterPairsWinAndMessagesNameTheProblem) {
     } refusals[] = {
         {{L"foo", L"1", L"command line"}, L"unknown setting 'foo' (command line)"},
         {{L"id", L"xyz", L""}, L"'id' must be 32 hexadecimal digits, got 'xyz'"},
+        {{L"installationUrl", L"<empty>", L""},
+         L"'installationUrl' cannot be \"<Empty>\"; an empty value removes it"},
         {{L"visible", L"yes", L"a.ini line 4"},
          L"'visible' must be \"true\" or \"false\", got 'yes' (a.ini line 4)"},
         {{L"key", L"12", L""}, L"the security key must be 40 hexadecimal digits, got '12'"},
@@ -225,6 +227,7 @@ TEST(SettingsText, BadLinesAreRefusedWithTheirNumber) {
         {"[section]\n", L"s.ini line 1: expected name=value, got '[section]'"},
         {"# ok\nproductName=\xFF\xFE\n", L"s.ini line 2 is not valid UTF-8"},
         {"productName=\xC3\n", L"s.ini line 1 is not valid UTF-8"},
+        {std::string("\xFF\xFEp\0=\0x\0", 8), L"s.ini is UTF-16 text; save it as UTF-8"},
     };
     for (const auto& c : cases) {
         try {

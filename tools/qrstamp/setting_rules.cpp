@@ -77,7 +77,7 @@ std::optional<std::wstring> check_form(Form form, std::wstring_view value) {
     switch (form) {
         case Form::Text:
             if (iequals(value, L"<Empty>"))
-                return std::wstring(L"cannot be \"<Empty>\"; give a value, or an empty value to remove it");
+                return std::wstring(L"cannot be \"<Empty>\"; an empty value removes it");
             return std::nullopt;
         case Form::OptionalText:
         case Form::AnyWord:

@@ -38,6 +38,8 @@ std::wstring shown(std::wstring_view text) {
 }
 
 std::vector<Assignment> parse_settings_text(std::string_view bytes, const std::wstring& source) {
+    if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")
+        throw wexception(source + L" is UTF-16 text; save it as UTF-8");
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     std::vector<Assignment> out;
     size_t line_number = 0;

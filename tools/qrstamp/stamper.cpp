@@ -234,8 +234,9 @@ StampPlan plan_stamp(const std::vector<Assignment>& assignments) {
         const SettingField* field = find_setting(a.name);
         if (!field) throw wexception(L"unknown setting " + shown(a.name) + from);
         if (auto problem = check_setting_value(*field, a.value))
-            throw wexception(L"'" + std::wstring(field->name) + L"' " + *problem + L", got " +
-                             shown(a.value) + from);
+            // "<Empty>" is named by the problem itself.
+            throw wexception(L"'" + std::wstring(field->name) + L"' " + *problem +
+                             (iequals(a.value, L"<Empty>") ? L"" : L", got " + shown(a.value)) + from);
         plan.strings[field->id] = a.value;
     }
     return plan;
