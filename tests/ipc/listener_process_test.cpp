@@ -10,15 +10,19 @@ namespace {
 
 using testing_support::quote;
 
-// Runs the fake setup against the downloader pipe and returns what it printed.
+// Runs the fake setup against the downloader pipe and returns what it wrote.
+// It inherits no handles: the listener's pipe instances are inheritable, and
+// a child holding a copy of a server end would keep a closed connection open.
 std::string RunSetup(const std::wstring& pipeName, const std::wstring& actions) {
-    auto result = testing_support::run_process(
-        quote(testing_support::bin_dir() + L"fakesetup.exe") + L" " + quote(pipeName) + L" " + actions,
-        30000);
+    testing_support::TempDir dir(L"qrfakesetup");
+    const std::wstring output = dir / L"replies.txt";
+    auto result = testing_support::run_process(quote(testing_support::bin_dir() + L"fakesetup.exe") + L" " +
+                                                   quote(pipeName) + L" " + quote(output) + L" " + actions,
+                                               30000, L"", false);
     EXPECT_TRUE(result.started);
     EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.exit_code, 0u) << result.output;
-    return result.output;
+    EXPECT_EQ(result.exit_code, 0u);
+    return testing_support::read_file(output);
 }
 
 bool WaitForListener() {
