@@ -1,9 +1,10 @@
 #include "security_key.h"
 
-// volatile keeps the compiler from reading the default digits at build time
-// and keeps the constant in the file even where nothing else references it.
-extern const volatile char g_security_key[];
-const volatile char g_security_key[] =
+// volatile keeps the compiler from reading the default digits at build time.
+// The exe's link keeps the symbol (see src/downloader/CMakeLists.txt) so the
+// stamping tool finds the marker even in a build where nothing reads it.
+extern "C" const volatile char g_security_key[];
+extern "C" const volatile char g_security_key[] =
     "_F3CD5570_00C9_46A6_B776_E37A6813F93A_0000000000000000000000000000000000000000";
 
 std::string security_key_digits() {
