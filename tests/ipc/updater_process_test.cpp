@@ -210,4 +210,41 @@ TEST(UpdaterConversation, BusyPipeWaitsForAFreeInstance) {
                                                     "ErrorReport message=second code=2"}));
 }
 
+// The updater starts the client in updater mode, as it starts the downloader.
+TEST(UpdaterConversation, UpdaterLaunchesTheClient) {
+    struct Case {
+        const wchar_t* script;
+        std::vector<std::string> afterConnect;
+    };
+    const std::string notice1 =
+        "Notice kind=0x1002 text=C:\\qrprod\\version_info.xml total=0 done=0 steps=5 completed=1 "
+        "prerequisite=0";
+    const std::string notice2 =
+        "Notice kind=0x1003 text=C:\\qrprod\\setup.exe total=0 done=0 steps=5 completed=4 prerequisite=1";
+    const Case cases[] = {
+        {L"", {notice1, notice2, "Disconnect", "Exited code=0"}},
+        {L"/refuse-notice=2",
+         {notice1, notice2, "ErrorReport message= code=1602", "Disconnect", "Exited code=11"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(N(c.script));
+        const std::wstring pipe = UniquePipeName(L"launch");
+        FakeUpdater fake(pipe, quote(L"/launch=" + testing_support::bin_dir() + L"updaterclient.exe") +
+                                   L" /productdir=C:\\qrprod " + c.script);
+        ASSERT_TRUE(fake.WaitForExit(30000));
+        auto log = fake.Log();
+        ASSERT_EQ(log.size(), c.afterConnect.size() + 2);
+        ASSERT_EQ(log[0].rfind("Launched pid=", 0), 0u) << log[0];
+        const std::string pid = log[0].substr(13);
+        EXPECT_EQ(log[1], "Connect pipe=" + N(fake.FullName()) + " window=0 pid=" + pid);
+        for (std::size_t i = 0; i < c.afterConnect.size(); ++i) {
+            const std::string& expected = c.afterConnect[i];
+            if (expected == "Disconnect")
+                EXPECT_EQ(log[i + 2], "Disconnect pipe=" + N(fake.FullName()) + " window=0");
+            else
+                EXPECT_EQ(log[i + 2], expected);
+        }
+    }
+}
+
 }  // namespace
