@@ -137,10 +137,12 @@ void CXmlDocument::EnsureRoom(std::size_t records) {
         const std::size_t block_start = block << kBlockBits;
         std::size_t want = records - block_start;
         if (want > kBlockSize) want = kBlockSize;
-        std::unique_ptr<ElementRecord[]> fresh(new ElementRecord[want]);
+        auto fresh = std::make_unique_for_overwrite<ElementRecord[]>(want);
         if (block < m_blocks.size()) {
-            const std::size_t used = room - block_start;
-            for (std::size_t i = 0; i < used; ++i) fresh[i] = m_blocks[block][i];
+            // Only records handed out hold values.
+            const std::size_t used_end = room < m_nextFree ? room : m_nextFree;
+            for (std::size_t i = block_start; i < used_end; ++i)
+                fresh[i - block_start] = m_blocks[block][i - block_start];
             m_blocks[block] = std::move(fresh);
         } else {
             m_blocks.push_back(std::move(fresh));
@@ -151,9 +153,14 @@ void CXmlDocument::EnsureRoom(std::size_t records) {
 }
 
 void CXmlDocument::ResetIndex(std::size_t expected_records) {
-    m_blocks.clear();
-    m_room = 0;
-    EnsureRoom(expected_records < 1 ? 1 : expected_records);
+    if (expected_records < 1) expected_records = 1;
+    // Re-parsing a document of about the same size keeps the blocks: fresh
+    // memory costs more than the parse itself on some systems.
+    if (m_room < expected_records || m_room / 4 > expected_records) {
+        m_blocks.clear();
+        m_room = 0;
+        EnsureRoom(expected_records);
+    }
     At(0) = ElementRecord{};
     m_nextFree = 1;
     m_freeList = 0;

@@ -29,18 +29,20 @@ enum ElementFlags : std::uint32_t {
     kPending = 0x20,           // built by an edit, not linked into the document yet
 };
 
+// Plain data so that index blocks can be allocated without touching every
+// record; value-initialise (ElementRecord{}) for an all-zero record.
 struct ElementRecord {
-    std::size_t start = 0;             // offset of '<'
-    std::size_t length = 0;            // '<' to the end of the end tag (or of "<x/>")
-    std::size_t start_tag_length = 0;  // '<' to '>' of the start tag
-    std::size_t end_tag_length = 0;    // 0 for "<x/>" and for elements not ended
-    std::uint32_t depth = 0;           // children of the document: 0
-    std::uint32_t flags = 0;
-    RecordId parent = 0;
-    RecordId first_child = 0;
-    RecordId next_sibling = 0;
+    std::size_t start;             // offset of '<'
+    std::size_t length;            // '<' to the end of the end tag (or of "<x/>")
+    std::size_t start_tag_length;  // '<' to '>' of the start tag
+    std::size_t end_tag_length;    // 0 for "<x/>" and for elements not ended
+    std::uint32_t depth;           // children of the document: 0
+    std::uint32_t flags;
+    RecordId parent;
+    RecordId first_child;
+    RecordId next_sibling;
     // For a first child this names the last child of the parent.
-    RecordId previous_sibling = 0;
+    RecordId previous_sibling;
 };
 
 // Document flags.
