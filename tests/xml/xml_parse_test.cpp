@@ -158,6 +158,16 @@ TEST(XmlParse, RecordsOfMismatchedEndTag) {
     EXPECT_TRUE(doc.Record(0).flags & kIllFormed);
 }
 
+TEST(XmlParse, EndTagWithoutStartTagIsIgnored) {
+    CXmlDocument doc;
+    doc.SetDocument(L"<a></b></a>");
+    ASSERT_EQ(doc.RecordCount(), 2u);
+    EXPECT_EQ(doc.Record(1).length, 11u);
+    EXPECT_EQ(doc.Record(1).end_tag_length, 4u);
+    EXPECT_TRUE(doc.Record(1).flags & kIllFormed);
+    EXPECT_FALSE(doc.Record(1).flags & kNotEnded);
+}
+
 TEST(XmlParse, ChildrenOfAnElementNotEndedBecomeItsSiblings) {
     CXmlDocument doc;
     doc.SetDocument(L"<r><a><b><c/></b><d/></r>");
