@@ -1,6 +1,7 @@
 #!/bin/bash
 # MD5 file digest throughput against the host's md5sum on the same 256 MB
-# file (both reading it from the warm system cache), best of five runs each.
+# file (both reading it from the warm system cache), best of five runs each,
+# taken in turns.
 #   bench/digest/run.sh [build folder]
 # The build folder defaults to build/bench-<arch>; it is configured with the
 # benchmarks on and keeps its own Wine prefix.
@@ -21,21 +22,26 @@ file="$work/data.bin"
 head -c $((256 * 1024 * 1024)) /dev/urandom >"$file"
 bytes=$(stat -c %s "$file")
 
+source "$qr_root/scripts/wine-prefix.sh"
+qr_prefix_start "$build/wineprefix"
+trap 'qr_prefix_stop; rm -rf "$work"' EXIT
+md5sum "$file" >/dev/null  # warm the cache
+
+# Alternate the two so that load from elsewhere on the machine hits both alike.
 best_ns=
+best_ours=0
 for _ in $(seq $runs); do
     start=$(date +%s%N)
     expected=$(md5sum "$file" | cut -d' ' -f1)
     ns=$(($(date +%s%N) - start))
     if [ -z "$best_ns" ] || [ "$ns" -lt "$best_ns" ]; then best_ns=$ns; fi
+
+    output=$("$QR_WINE" "$build/bin/md5_bench.exe" "Z:${file//\//\\}" 1 | tr -d '\r')
+    digest=$(sed -n 's/^digest //p' <<<"$output")
+    best_ours=$(awk -v a="$best_ours" -v b="$(sed -n 's/^MB\/s //p' <<<"$output")" 'BEGIN { print (b > a ? b : a) }')
 done
 md5sum_mbs=$(awk -v b="$bytes" -v ns="$best_ns" 'BEGIN { printf "%.1f", b / (ns / 1e9) / 1e6 }')
-
-source "$qr_root/scripts/wine-prefix.sh"
-qr_prefix_start "$build/wineprefix"
-trap 'qr_prefix_stop; rm -rf "$work"' EXIT
-output=$("$QR_WINE" "$build/bin/md5_bench.exe" "Z:${file//\//\\}" $runs | tr -d '\r')
-ours_mbs=$(sed -n 's/^MB\/s //p' <<<"$output")
-digest=$(sed -n 's/^digest //p' <<<"$output")
+ours_mbs=$best_ours
 
 if [ "$digest" != "$expected" ]; then
     echo "digest mismatch: ours $digest, md5sum $expected" >&2
