@@ -169,6 +169,8 @@ TEST_F(ProgressWindowTest, CreationSizesTheWindowAndStartsTheEngine) {
     create();
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_FALSE(IsWindowVisible(launch_state().mainWindow));
+    EXPECT_TRUE(IsWindowVisible(bar()));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(window, IDC_HIDDEN_BUTTON)));
     wchar_t title[200] = {};
     GetWindowTextW(window, title, 200);
     EXPECT_EQ(std::wstring(title), settings().windowTitle);
