@@ -7,3 +7,5 @@ target_link_libraries(qr_window_log_hook PRIVATE user32)
 
 qr_add_test(entry_exe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/entry_exe_test.cpp
   LIBS qr_common version DEPENDS QuillrunDownloader qr_window_log_hook TIMEOUT 120)
+
+qr_add_test(command_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/command_line_test.cpp LIBS qr_downloader TIMEOUT 60)
