@@ -41,17 +41,28 @@ struct DownloaderRun {
     DWORD exitCode = 0;
 };
 
-// Starts the downloader and, once its windows are up, closes it the way a
-// user would: OK on a failure box, else the progress window's close.
-DownloaderRun run_and_close(const std::wstring& arguments, DWORD timeoutMs = 30000) {
-    DownloaderRun run;
+bool start_downloader(const std::wstring& arguments, PROCESS_INFORMATION& process) {
     std::wstring line = quote(bin_dir() + kExeName) + L" " + arguments;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, bin_dir().c_str(),
-                        &startup, &process))
-        return run;
+    return CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, bin_dir().c_str(),
+                          &startup, &process) != FALSE;
+}
+
+HWND wait_for_main_window(DWORD pid, DWORD timeoutMs) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(50)) {
+        ProcessWindows found{pid};
+        EnumWindows(find_process_windows, reinterpret_cast<LPARAM>(&found));
+        if (found.main) return found.main;
+    }
+    return nullptr;
+}
+
+// Watches a started downloader and, once its windows are up, closes it the
+// way a user would: OK on a failure box, else the progress window's close.
+// Ends the process by force only after the time-out.
+DownloaderRun watch_and_close(PROCESS_INFORMATION& process, DWORD timeoutMs) {
+    DownloaderRun run;
     run.started = true;
     const DWORD start = GetTickCount();
     DWORD seenAt = 0;
@@ -79,6 +90,12 @@ DownloaderRun run_and_close(const std::wstring& arguments, DWORD timeoutMs = 300
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;
+}
+
+DownloaderRun run_and_close(const std::wstring& arguments, DWORD timeoutMs = 30000) {
+    PROCESS_INFORMATION process = {};
+    if (!start_downloader(arguments, process)) return {};
+    return watch_and_close(process, timeoutMs);
 }
 
 LRESULT CALLBACK plain_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -109,6 +126,27 @@ TEST(SingleInstance, SecondCopyEndsSilentlyWhileTheFirstHasItsWindow) {
     GlobalDeleteAtom(atom);
     DestroyWindow(first);
     UnregisterClassW(kClassName, GetModuleHandleW(nullptr));
+}
+
+TEST(SingleInstance, TwoRealCopies) {
+    ASSERT_EQ(GlobalFindAtomW(kExeName), 0) << "left over by an earlier run";
+    PROCESS_INFORMATION first = {};
+    ASSERT_TRUE(start_downloader(L"", first));
+    ASSERT_NE(wait_for_main_window(first.dwProcessId, 20000), nullptr);
+    // Its atom follows its windows; give it the moment in between.
+    for (int i = 0; i < 100 && !GlobalFindAtomW(kExeName); ++i) Sleep(20);
+    EXPECT_NE(GlobalFindAtomW(kExeName), 0);
+
+    DownloaderRun second = run_and_close(L"", 20000);
+    EXPECT_TRUE(second.exited);
+    EXPECT_EQ(second.exitCode, 0u);
+    EXPECT_FALSE(second.sawWindow);
+
+    DownloaderRun firstRun = watch_and_close(first, 30000);
+    EXPECT_TRUE(firstRun.exited);
+    EXPECT_EQ(firstRun.exitCode, 0u);
+    EXPECT_EQ(GlobalFindAtomW(kExeName), 0) << "the first copy removes its atom at the end";
+    while (GlobalFindAtomW(kExeName)) GlobalDeleteAtom(GlobalFindAtomW(kExeName));
 }
 
 TEST(SingleInstance, StaleAtomIsRemovedAndTheRunGoesOn) {

@@ -291,6 +291,17 @@ TEST_F(ProgressWindowTest, ProgressShowsSizesBarAndTaskbar) {
     RemoveWindowSubclass(bar(), count_marquee, 1);
 }
 
+TEST_F(ProgressWindowTest, DestroyCommandEndsTheRunThroughTheCloseSequence) {
+    create();
+    drain();
+    post(WM_COMMAND, 105);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(ui_state().closing);
+    EXPECT_GE(engine.cancelRequests, 1);
+    EXPECT_TRUE(closed());
+    EXPECT_EQ(quitCode, 0);
+}
+
 TEST_F(ProgressWindowTest, HideProgress) {
     settings().visible = L"true";
     create();
