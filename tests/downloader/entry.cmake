@@ -9,3 +9,4 @@ qr_add_test(entry_exe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/entry_exe_test.cpp
   LIBS qr_common version DEPENDS QuillrunDownloader qr_window_log_hook TIMEOUT 120)
 
 qr_add_test(command_line_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/command_line_test.cpp LIBS qr_downloader TIMEOUT 60)
+qr_add_test(launch_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/launch_test.cpp LIBS qr_downloader TIMEOUT 60)
