@@ -30,14 +30,20 @@ public:
     bool done = false;
     std::string body;
     int status = 0;
+    int dataCallbacks = 0;
 
 protected:
+    void OnDataReceived(FCHttpRequest&, int) override { ++dataCallbacks; }
     void OnRequestFinished(FCHttpRequest& request) override {
         status = request.GetStatusCode();
         request.TakeBody(body);
         done = true;
+        // Callbacks run inside GetMessageW, which returns only for a posted message.
+        PostQuitMessage(0);
     }
 };
+
+int lastDataCallbacks = 0;
 
 // Seconds for one download through the manager; 0 on a wrong result.
 double ThroughManager(const std::wstring& url, size_t size) {
@@ -49,8 +55,9 @@ double ThroughManager(const std::wstring& url, size_t size) {
     QueryPerformanceCounter(&start);
     manager.AddRequest(record);
     MSG message;
-    while (!manager.done && GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     QueryPerformanceCounter(&end);
+    lastDataCallbacks = manager.dataCallbacks;
     return manager.status == 200 && manager.body.size() == size ? Seconds(start, end) : 0;
 }
 
@@ -73,6 +80,16 @@ double PlainLoop(int port, const std::wstring& path, size_t size) {
     InternetCloseHandle(internet);
     QueryPerformanceCounter(&end);
     return body.size() == size ? Seconds(start, end) : 0;
+}
+
+// Process CPU time (user and kernel) in seconds.
+double CpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto value = [](FILETIME t) {
+        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(value(kernel) + value(user)) / 1e7;
 }
 
 double Median(std::vector<double> values) {
@@ -99,25 +116,33 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port) + path;
     double mb = static_cast<double>(size) / 1e6;
 
-    std::vector<double> ours, plain;
+    std::vector<double> ours, plain, oursCpu, plainCpu;
     for (int run = 0; run < runs; ++run) {
         // Alternate the order so that neither side always runs on a warm server.
         for (int side = 0; side < 2; ++side) {
             bool managerSide = (side == 0) == (run % 2 == 0);
+            double cpuBefore = CpuSeconds();
             double seconds = managerSide ? ThroughManager(url, size) : PlainLoop(port, path, size);
+            double cpu = CpuSeconds() - cpuBefore;
             if (seconds <= 0) {
                 std::fprintf(stderr, "run %d: the %s download came back wrong\n", run + 1,
                              managerSide ? "FCHttpRequest" : "plain loop");
                 return 1;
             }
             (managerSide ? ours : plain).push_back(seconds);
-            std::printf("run %d %-14s %8.1f MB/s (%.2f s)\n", run + 1,
-                        managerSide ? "FCHttpRequest" : "plain WinInet", mb / seconds, seconds);
+            (managerSide ? oursCpu : plainCpu).push_back(cpu);
+            std::printf("run %d %-14s %8.1f MB/s (%.2f s, process CPU %.2f s)", run + 1,
+                        managerSide ? "FCHttpRequest" : "plain WinInet", mb / seconds, seconds, cpu);
+            if (managerSide)
+                std::printf(", %d data callbacks for %zu reads", lastDataCallbacks, (size + 8191) / 8192);
+            std::printf("\n");
         }
     }
     double oursRate = mb / Median(ours), plainRate = mb / Median(plain);
     std::printf("median over %d runs, %d MB, 8192-byte reads:\n", runs, megabytes);
     std::printf("  FCHttpRequest  %8.1f MB/s\n  plain WinInet  %8.1f MB/s\n  ratio          %8.3f\n",
                 oursRate, plainRate, oursRate / plainRate);
+    std::printf("  process CPU    %8.2f s FCHttpRequest, %.2f s plain (medians)\n", Median(oursCpu),
+                Median(plainCpu));
     return 0;
 }

@@ -192,8 +192,10 @@ void FCHttpRequest::Transfer() {
         if (!ok || count == 0) break;
         m_receivedBytes.fetch_add(static_cast<LONG>(count));
         m_buffer.Append(chunk, count);
-        Notify(WM_HTTP_DATA, static_cast<LPARAM>(count));
+        m_unreportedBytes.fetch_add(static_cast<LONG>(count));
+        ReportData(false);
     }
+    ReportData(true);
     m_lastReadResult = ok;
     Notify(WM_HTTP_STATUS, HTTP_STATUS_TRANSFER_ENDED);
 }
@@ -215,6 +217,28 @@ void FCHttpRequest::ReadResponseInfo() {
     if (!status.empty()) m_statusCode = inner::ParseHeaderNumber(status);
     std::wstring length = QueryText(request, HTTP_QUERY_CONTENT_LENGTH);
     if (!length.empty()) m_contentLength = inner::ParseHeaderNumber(length);
+}
+
+void FCHttpRequest::ReportData(bool final) {
+    constexpr LONG kReportBytes = 65536;
+    constexpr DWORD kReportInterval = 100;
+    LONG unreported = m_unreportedBytes.load();
+    if (unreported == 0) return;
+    DWORD now = GetTickCount();
+    if (!final && unreported < kReportBytes && m_lastDataMessage != 0 &&
+        now - m_lastDataMessage < kReportInterval)
+        return;
+    // While a message is on its way it takes everything gathered until it is
+    // handled, this final part included.
+    if (m_dataMessagePending.exchange(true)) return;
+    m_lastDataMessage = now ? now : 1;
+    Notify(WM_HTTP_DATA, static_cast<LPARAM>(unreported));
+}
+
+int FCHttpRequest::TakeUnreportedBytes() {
+    // Cleared first: bytes added after the exchange then get a message of their own.
+    m_dataMessagePending = false;
+    return m_unreportedBytes.exchange(0);
 }
 
 void FCHttpRequest::TakeBody(std::string& destination) {

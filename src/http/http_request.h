@@ -11,7 +11,7 @@
 
 // Messages the request threads send to the notification window.
 constexpr UINT WM_HTTP_STATUS = 0x8030;     // wParam request id, lParam one of the HTTP_STATUS_* below
-constexpr UINT WM_HTTP_DATA = 0x8031;       // wParam request id, lParam bytes just appended
+constexpr UINT WM_HTTP_DATA = 0x8031;       // wParam request id; take the count with TakeUnreportedBytes
 constexpr UINT WM_HTTP_SET_TIMER = 0x8032;  // wParam timer id, lParam period: arm it on the window's thread
 
 constexpr LPARAM HTTP_STATUS_CONNECTED = 0;       // connect thread done; open the request
@@ -125,6 +125,8 @@ public:
     void ReadResponseInfo();
     // Moves the bytes received so far into destination; the buffer is left empty.
     void TakeBody(std::string& destination);
+    // Window thread, on WM_HTTP_DATA: the bytes appended since the last call.
+    int TakeUnreportedBytes();
     // Closes the handle the running thread waits on (request handle while
     // transferring, Internet handle while connecting) and returns that
     // thread's handle; null when neither thread runs. The returned handle
@@ -154,6 +156,7 @@ private:
     void Connect();
     void Transfer();
     void Notify(UINT message, LPARAM value) const;
+    void ReportData(bool final);
 
     const RequestId m_id;
     const HWND m_window;
@@ -165,6 +168,16 @@ private:
     std::atomic<BOOL> m_lastReadResult{FALSE};
     inner::CReceiveBuffer m_buffer;
     std::atomic<LONG> m_receivedBytes{0};
+    // Bytes appended but not yet reported. A message per 8 KiB chunk costs a
+    // round trip through the window system each, so the transfer thread sends
+    // the first chunk's message at once, then one when 64 KiB or 100 ms have
+    // gathered, never a second while one is on its way; what is left goes
+    // out before the end is reported.
+    std::atomic<LONG> m_unreportedBytes{0};
+    // Set by the transfer thread when it sends a data message, cleared by
+    // the window thread when it takes the count.
+    std::atomic<bool> m_dataMessagePending{false};
+    DWORD m_lastDataMessage = 0;  // transfer thread only
     // The Internet and request handles are closed by Abort on the window
     // thread while a worker may be blocked on them, so they are swapped out
     // atomically; the worker reads them afresh for every call.

@@ -121,7 +121,7 @@ LRESULT CALLBACK FCHttpRequestManager::WindowProc(HWND window, UINT message, WPA
             manager->OnStatus(static_cast<RequestId>(wParam), lParam);
             return 0;
         case WM_HTTP_DATA:
-            manager->OnData(static_cast<RequestId>(wParam), static_cast<int>(lParam));
+            manager->OnData(static_cast<RequestId>(wParam));
             return 0;
         case WM_HTTP_SET_TIMER:
             manager->OnSetTimer(static_cast<UINT_PTR>(wParam), static_cast<UINT>(lParam));
@@ -153,13 +153,15 @@ void FCHttpRequestManager::OnStatus(RequestId id, LPARAM status) {
     }
 }
 
-void FCHttpRequestManager::OnData(RequestId id, int byteCount) {
+void FCHttpRequestManager::OnData(RequestId id) {
     FCHttpRequest* request = nullptr;
     {
         Guard guard(m_listLock);
         request = FindActive(id);
     }
-    if (request) OnDataReceived(*request, byteCount);
+    if (!request) return;
+    int byteCount = request->TakeUnreportedBytes();
+    if (byteCount > 0) OnDataReceived(*request, byteCount);
 }
 
 void FCHttpRequestManager::OnTimer(UINT_PTR id) {

@@ -49,7 +49,7 @@ private:
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void OnStatus(RequestId id, LPARAM status);
-    void OnData(RequestId id, int byteCount);
+    void OnData(RequestId id);
     void OnTimer(UINT_PTR id);
     void OnSetTimer(UINT_PTR id, UINT period);
     // Deletes the first retired request whose threads have both ended; false

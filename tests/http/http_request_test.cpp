@@ -62,6 +62,23 @@ TEST_F(HttpRequestTest, IdsStartAt100AndEachFinishIsDeliveredOnceThenRetired) {
     EXPECT_TRUE(manager.WaitDone(102));
 }
 
+TEST_F(HttpRequestTest, DataCallbacksAddUpToTheBodyBeforeTheFinish) {
+    // A fast body and a slow one: reports gather several chunks or one each.
+    const std::pair<const wchar_t*, int> cases[] = {{L"/bytes/3000000", 3000000},
+                                                    {L"/trickle/6/150/8192", 6 * 8192}};
+    RecordingManager manager;
+    for (const auto& [path, size] : cases) {
+        RequestId id = manager.AddRequest(Get(HttpUrl(path)));
+        ASSERT_TRUE(manager.WaitDone(id));
+        const Outcome& o = manager[id];
+        EXPECT_EQ(o.receivedBytes, size);
+        EXPECT_EQ(o.dataBytesAtFinish, size) << "data reported after the finish or lost";
+        EXPECT_EQ(o.dataBytes, size);
+        EXPECT_GE(o.dataMessages, 1);
+        EXPECT_TRUE(IsPattern(o.body));
+    }
+}
+
 TEST_F(HttpRequestTest, StatusCodesArriveWithTheirBodies) {
     RecordingManager manager;
     const int codes[] = {200, 403, 404, 500};

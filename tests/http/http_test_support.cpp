@@ -95,6 +95,7 @@ void RecordingManager::OnRequestFinished(FCHttpRequest& request) {
     Outcome& outcome = Record(request);
     ++outcome.finishes;
     outcome.finalStatusCode = request.GetStatusCode();
+    outcome.dataBytesAtFinish = outcome.dataBytes;
     outcome.lastReadResult = request.GetLastReadResult();
     outcome.receivedBytes = request.GetReceivedBytes();
     request.TakeBody(outcome.body);

@@ -40,6 +40,7 @@ struct Outcome {
     int timeouts = 0;
     int dataMessages = 0;
     long long dataBytes = 0;
+    long long dataBytesAtFinish = -1;
     int statusCode = -1;       // at OnResponseReceived
     int finalStatusCode = -1;  // at OnRequestFinished
     int contentLength = -1;
