@@ -12,6 +12,9 @@ using namespace http_testing;
 
 namespace {
 
+// Built before main, the way the engine's manager is.
+http_testing::RecordingManager staticManager;
+
 HttpRequestRecord Get(const std::wstring& url) {
     HttpRequestRecord record;
     record.url = url;
@@ -60,6 +63,15 @@ TEST_F(HttpRequestTest, IdsStartAt100AndEachFinishIsDeliveredOnceThenRetired) {
     // Ids are never reused.
     EXPECT_EQ(manager.AddRequest(Get(HttpUrl(L"/status/200"))), 102);
     EXPECT_TRUE(manager.WaitDone(102));
+}
+
+TEST_F(HttpRequestTest, ManagerBuiltDuringStaticInitialisationWorks) {
+    ASSERT_NE(staticManager.GetNotificationWindow(), nullptr);
+    RequestId id = staticManager.AddRequest(Get(HttpUrl(L"/bytes/1000")));
+    ASSERT_TRUE(staticManager.WaitDone(id));
+    EXPECT_EQ(staticManager[id].finalStatusCode, 200);
+    EXPECT_EQ(staticManager[id].body.size(), 1000u);
+    EXPECT_FALSE(staticManager[id].wrongThread);
 }
 
 TEST_F(HttpRequestTest, DataCallbacksAddUpToTheBodyBeforeTheFinish) {
