@@ -4,6 +4,8 @@
 add_library(qr_window_log_hook SHARED ${CMAKE_CURRENT_LIST_DIR}/window_log_hook.cpp)
 set_target_properties(qr_window_log_hook PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 target_link_libraries(qr_window_log_hook PRIVATE user32)
+# Undecorated export name on i686 too (stdcall would add "@12").
+target_link_options(qr_window_log_hook PRIVATE -Wl,--kill-at)
 
 qr_add_test(entry_exe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/entry_exe_test.cpp
   LIBS qr_common version DEPENDS QuillrunDownloader qr_window_log_hook TIMEOUT 120)
