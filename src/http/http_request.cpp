@@ -220,14 +220,11 @@ void FCHttpRequest::ReadResponseInfo() {
 }
 
 void FCHttpRequest::ReportData(bool final) {
-    constexpr LONG kReportBytes = 65536;
-    constexpr DWORD kReportInterval = 100;
+    constexpr DWORD kReportInterval = 50;
     LONG unreported = m_unreportedBytes.load();
     if (unreported == 0) return;
     DWORD now = GetTickCount();
-    if (!final && unreported < kReportBytes && m_lastDataMessage != 0 &&
-        now - m_lastDataMessage < kReportInterval)
-        return;
+    if (!final && m_lastDataMessage != 0 && now - m_lastDataMessage < kReportInterval) return;
     // While a message is on its way it takes everything gathered until it is
     // handled, this final part included.
     if (m_dataMessagePending.exchange(true)) return;

@@ -168,10 +168,10 @@ private:
     std::atomic<BOOL> m_lastReadResult{FALSE};
     inner::CReceiveBuffer m_buffer;
     std::atomic<LONG> m_receivedBytes{0};
-    // Bytes appended but not yet reported. A message per 8 KiB chunk costs a
-    // round trip through the window system each, so the transfer thread sends
-    // the first chunk's message at once, then one when 64 KiB or 100 ms have
-    // gathered, never a second while one is on its way; what is left goes
+    // Bytes appended but not yet reported. A message per 8 KiB chunk would
+    // wake the window thread thousands of times a second, so the transfer
+    // thread sends the first chunk's message at once, then at most one every
+    // 50 ms and never a second while one is on its way; what is left goes
     // out before the end is reported.
     std::atomic<LONG> m_unreportedBytes{0};
     // Set by the transfer thread when it sends a data message, cleared by
