@@ -37,6 +37,11 @@ DWORD WINAPI ConnectionMain(void* parameter) {
         }
     } catch (...) {
     }
+    // Disconnect before the close: a client blocked in ReadFile after a
+    // request we do not answer is woken by the disconnect, while Wine does
+    // not wake it for the close alone. No reply is lost: the loop ends only
+    // after the client left or sent something malformed.
+    DisconnectNamedPipe(context->pipe->Handle());
     return 0;
 }
 
