@@ -34,7 +34,18 @@ TEST(UpdaterConversation, WholeRun) {
     RecordingHost host;
     IPC::UpdaterClient client(host, kFast);
 
-    ASSERT_TRUE(client.ConnectToUpdater(L"C:\\upd\\u.exe", 1, L"", L"C:\\prod", fake.FullName(), L"app"));
+    LaunchState launch;
+    launch.updaterPath = L"C:\\Vendor\\Updater\\u.exe";
+    launch.updaterProcessId = 4321;
+    launch.sessionId = L"S-1-5-21";
+    launch.productFolder = L"C:\\prod";
+    launch.updaterPipeName = fake.FullName();
+    launch.applicationIdOverride = L"app";
+    ASSERT_TRUE(IPC::HandleConnectUpdater(client, launch));
+    EXPECT_EQ(client.UpdaterProcessId(), 4321u);
+    EXPECT_EQ(client.UpdaterSid(), L"S-1-5-21");
+    EXPECT_EQ(client.ApplicationId(), L"app");
+    EXPECT_EQ(client.UpdaterParentFolder(), L"C:\\Vendor\\");
     EXPECT_EQ(IPC::ShutdownBlockReason(), L"Installing Product");
     EXPECT_EQ(host.blockShutdownPosts, 1);
     EXPECT_TRUE(client.HasPipe());
@@ -136,6 +147,34 @@ TEST(UpdaterConversation, ReconnectsAfterTheUpdaterClosedItsPipe) {
     EXPECT_EQ(log[2], notice("A"));
     EXPECT_EQ(log[3], notice("B"));
     EXPECT_EQ(log[4], notice("C"));
+}
+
+// An updater whose pipe is gone for a while: the client keeps trying to
+// reopen it within its budget, and gives the request up beyond it.
+TEST(UpdaterConversation, ReopenBudget) {
+    const IPC::UpdaterTiming timing{3, 10, 50, 500};
+    struct Case {
+        const wchar_t* gap;
+        std::size_t logged;  // requests that reached the updater
+    } cases[] = {{L"300", 3}, {L"4000", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(N(c.gap));
+        const std::wstring pipe = UniquePipeName(L"gap");
+        FakeUpdater fake(pipe, std::wstring(L"/close-after=2 /gap=") + c.gap);
+        ASSERT_TRUE(fake.WaitUntilListening());
+        RecordingHost host;
+        IPC::UpdaterClient client(host, timing);
+        ASSERT_TRUE(client.ConnectToUpdater(L"C:\\u.exe", 1, L"", L"C:\\p", fake.FullName(), L""));
+        EXPECT_TRUE(client.UpdaterNotice(0x1000, L"first", 0, 0, 5, 1, false));
+        // Sent into the gap: delivered late, or given up and counted as accepted.
+        EXPECT_TRUE(client.UpdaterNotice(0x1000, L"second", 0, 0, 5, 1, false));
+        EXPECT_EQ(host.refusals, 0);
+        auto log = fake.Log();
+        ASSERT_EQ(log.size(), c.logged);
+        if (c.logged == 3) {
+            EXPECT_NE(log[2].find("text=second"), std::string::npos);
+        }
+    }
 }
 
 TEST(UpdaterConversation, LargeMessagesAndSlowAnswers) {
