@@ -33,7 +33,8 @@ struct PlacementSettings {
 using PlacementNotice = std::function<bool(DWORD kind, const std::wstring& final_path, bool prerequisite)>;
 
 // The path a listed ".deploy" file ends up at: the path without the suffix
-// (any case) when it is longer than the suffix, else the path itself.
+// (any case) when the file name is longer than the suffix, else the path
+// itself (a file called just ".deploy" keeps its name).
 std::wstring deploy_final_path(const std::wstring& path);
 
 class FilePlacement {
@@ -48,8 +49,9 @@ public:
     // done before a failure stays done.
 
     // A downloaded package file: writes body to path (its folder created when
-    // missing), resets permissions, drops ".deploy" (a held target is freed
-    // from the updater service and retried), updater copy, notice 0x2000,
+    // missing), resets permissions, drops ".deploy" (replacing an existing
+    // target, read-only or not; a target held by the updater service is freed
+    // and the rename retried), updater copy, notice 0x2000,
     // digest check against expected (nothing compared when it is empty).
     bool place_downloaded_file(const std::wstring& path, std::string_view body, const std::wstring& expected,
                                OperationError& error) const;
@@ -76,6 +78,7 @@ public:
 
 private:
     enum class Source { downloaded, copied };
+    bool write_body(const std::wstring& path, std::string_view body, OperationError& error) const;
     bool place(const std::wstring& path, const std::wstring& expected, Source source, bool prerequisite,
                OperationError& error) const;
 
