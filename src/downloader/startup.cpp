@@ -15,6 +15,7 @@
 #include "single_instance.h"
 #include "switches.h"
 #include "text.h"
+#include "updater_link_ipc.h"
 #include "wexception.h"
 
 namespace {
@@ -187,6 +188,9 @@ int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
 
         // 16. Launch mode.
         ApplyLaunchMode(state, config);
+
+        // The windows talk to the updater through the process-wide session.
+        if (state.updaterMode) InstallUpdaterLink();
 
         // 17. Silent mode never shows the progress window.
         if (state.silentMode) config.visible = L"false";
