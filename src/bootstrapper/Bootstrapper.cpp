@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr DWORD kTurnPause = 500;
-
 std::wstring module_file_name() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -137,6 +135,7 @@ bool CBootstrapper::Initialize(const EngineStartup& startup) {
     hooks.relaunchAnswered = [this](bool relaunch) { m_relaunch = relaunch; };
     IPC::updater_session().SetEngineHooks(std::move(hooks));
 
+    m_cleanedUp = false;
     m_initialised = 1;
     return true;
 }
@@ -244,7 +243,7 @@ void CBootstrapper::RunTasks() {
             Fail(L"Not enough memory.", ERROR_NOT_ENOUGH_MEMORY);
         }
         if (run.finished.load()) continue;
-        Sleep(kTurnPause);
+        Sleep(m_turnPause);
     }
 
     if (m_elevationRequired) {

@@ -79,6 +79,9 @@ public:
     const CacheFolders& Folders() const { return m_folders; }
     const DescriptionState& Description() const { return m_description; }
 
+    // The pause between turns of the task loop (500 ms); tests shorten it.
+    void SetTurnPause(DWORD milliseconds) { m_turnPause = milliseconds; }
+
     // Where the base folder is chosen; tests point it into a temporary folder.
     void SetFolderEnvironment(FolderEnvironment* environment) { m_folderEnvironment = environment; }
 
@@ -147,6 +150,7 @@ private:
     std::atomic<std::uint64_t> m_bytesDone{0};
     std::atomic<std::uint64_t> m_bytesTotal{0};
     std::atomic<std::int32_t> m_completedSteps{0};
+    bool m_copyCompleted = false;  // the copy in progress has reported its end
     std::uint32_t m_fileIndex = 0;
     std::uint32_t m_prerequisiteIndex = 0;
     std::wstring m_errorText;
@@ -184,6 +188,7 @@ private:
     std::wstring m_serviceExecutablePath;
 
     FolderEnvironment* m_folderEnvironment = nullptr;
+    DWORD m_turnPause = 500;
 };
 
 // The one engine of the process.

@@ -167,6 +167,7 @@ void CBootstrapper::TaskDownloadVersionInfo() {
     if (m_sourceKind == kSourceLocalFolder || m_sourceKind == kSourceNetworkShare) {
         const std::wstring target = DescriptionPath();
         if (!Notice(kNoticeCopyStarts, target, false)) return;
+        m_copyCompleted = false;
         if (!copy_file_with_progress(m_descriptionLocation.c_str(), target.c_str(),
                                      &CBootstrapper::PackageCopyProgress, this, nullptr, 0)) {
             FailWin32(L"Failed to copy the 'version_info.xml' file. Error: %d.",
@@ -255,6 +256,7 @@ void CBootstrapper::TaskDownloadFile(bool prerequisite) {
         }
         const std::wstring name = file_name_part(path);
         if (!Notice(kNoticeCopyStarts, path, prerequisite)) return;
+        m_copyCompleted = false;
         if (!copy_file_with_progress(
                 url.c_str(), path.c_str(),
                 prerequisite ? &CBootstrapper::PrerequisiteCopyProgress : &CBootstrapper::PackageCopyProgress,
@@ -409,7 +411,7 @@ void CBootstrapper::TaskInstallPrerequisites() {
 
 void CBootstrapper::TaskExit() {
     RaiseFinished();
-    Sleep(500);
+    Sleep(m_turnPause);
 }
 
 // ---- request callbacks (window thread) ------------------------------------
@@ -477,8 +479,11 @@ DWORD CALLBACK CBootstrapper::PrerequisiteCopyProgress(LARGE_INTEGER total, LARG
 
 DWORD CBootstrapper::CopyProgress(LONGLONG total, LONGLONG transferred, bool prerequisite) {
     EngineRunState& run = engine_run_state();
-    // An empty file reports 0 of 0 once: that is the whole file.
+    // An empty file may report 0 of 0 more than once (before and after its
+    // only chunk); the first such report completes it, later ones are spent.
+    if (m_copyCompleted) return PROGRESS_CONTINUE;
     const bool done = total == transferred;
+    m_copyCompleted = done;
     std::uint64_t extra = 0;
     if (done)
         m_bytesDone += static_cast<std::uint64_t>(total);

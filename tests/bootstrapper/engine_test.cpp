@@ -161,6 +161,7 @@ protected:
         environment_ =
             std::make_unique<TempFolderEnvironment>(base_.path().substr(0, base_.path().size() - 1));
         engine().SetFolderEnvironment(environment_.get());
+        engine().SetTurnPause(50);
         EngineStartup startup;
         startup.notificationWindow = window_;
         ASSERT_TRUE(engine().Initialize(startup));
@@ -227,7 +228,10 @@ HWND EngineTest::window_ = nullptr;
 const wchar_t kNotAvailable[] = L"Installing the package is not available in this version of the downloader.";
 
 std::vector<ListedFile> two_files() {
-    return {{"package.msi", std::string(70000, 'p')}, {"data\\notes.txt", "some notes\r\n"}};
+    return {{"package.msi", std::string(70000, 'p')},
+            {"data\\notes.txt", "some notes\r\n"},
+            {"tools\\setup.exe.deploy", "setup program"},
+            {"data\\empty.txt", ""}};
 }
 
 TEST_F(EngineTest, RunFromWebAddressAndLocalFolderFetchesEveryFileAndStopsAtInstallation) {
@@ -247,6 +251,11 @@ TEST_F(EngineTest, RunFromWebAddressAndLocalFolderFetchesEveryFileAndStopsAtInst
         EXPECT_EQ(testing_support::read_file(cached(L"package.msi")), std::string(70000, 'p'));
         EXPECT_EQ(testing_support::read_file(cached(L"data\\notes.txt")), "some notes\r\n");
         EXPECT_TRUE(testing_support::file_exists(cached(L"version_info.xml")));
+        // A ".deploy" file is stored without the suffix; an empty file arrives empty.
+        EXPECT_EQ(testing_support::read_file(cached(L"tools\\setup.exe")), "setup program");
+        EXPECT_FALSE(testing_support::file_exists(cached(L"tools\\setup.exe.deploy")));
+        EXPECT_TRUE(testing_support::file_exists(cached(L"data\\empty.txt")));
+        EXPECT_EQ(testing_support::read_file(cached(L"data\\empty.txt")), "");
         // Started first, progress hidden before the installation step, and
         // the last progress report counts every byte of the run.
         ASSERT_FALSE(posted().empty());
@@ -273,6 +282,35 @@ TEST_F(EngineTest, SecondRunSkipsFilesWhoseDigestMatchesAndRefetchesAChangedOne)
     ASSERT_NO_FATAL_FAILURE(expect_failure(WM_DL_DOWNLOAD_FAILED, kNotAvailable, kTaskRunMsi));
 
     EXPECT_EQ(testing_support::read_file(cached(L"data\\notes.txt")), "some notes\r\n");
+}
+
+TEST_F(EngineTest, RunAfterAFailedAddressFetchesFromTheNextAddress) {
+    // The first address lacks the package; the next one has it. The second
+    // run must not go back to the first address for files it already listed.
+    const std::wstring first = serve_dir() + L"failover-a\\";
+    const std::wstring second = serve_dir() + L"failover-b\\";
+    write_deployment(first, two_files());
+    write_deployment(second, two_files());
+    ASSERT_TRUE(DeleteFileW((first + L"en\\1.0\\package.msi").c_str()));
+    run(kSourceWebAddress, http_root() + L"files/failover-a/");
+    ASSERT_NO_FATAL_FAILURE(
+        expect_failure(WM_DL_DOWNLOAD_FAILED,
+                       L"404 error: Not Found: " + http_root() + L"files/failover-a/en/1.0/package.msi.",
+                       kTaskDownloadFile));
+    run(kSourceWebAddress, http_root() + L"files/failover-b/");
+    ASSERT_NO_FATAL_FAILURE(expect_failure(WM_DL_DOWNLOAD_FAILED, kNotAvailable, kTaskRunMsi));
+    EXPECT_EQ(testing_support::read_file(cached(L"package.msi")), std::string(70000, 'p'));
+}
+
+TEST_F(EngineTest, ExitCleanupRemovesTheCacheFolder) {
+    const std::wstring folder = serve_dir() + L"cleanup\\";
+    write_deployment(folder, two_files());
+    run(kSourceLocalFolder, folder);
+    ASSERT_TRUE(testing_support::file_exists(cached(L"package.msi")));
+    const std::wstring cache = engine().Folders().cache;
+    engine().Cleanup();
+    EXPECT_EQ(GetFileAttributesW(cache.c_str()), INVALID_FILE_ATTRIBUTES);
+    engine().Cleanup();  // a second call finds nothing left to do
 }
 
 TEST_F(EngineTest, FailuresEndWithTheirTextAndTask) {
