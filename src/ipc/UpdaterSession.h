@@ -35,9 +35,9 @@ public:
     // goes away).
     void SetEngineHooks(UpdaterEngineHooks hooks);
 
-    // The last relaunch answer of this run, also when no hook was set.
+    // The last relaunch answer received, also when no hook was set.
     std::optional<bool> RelaunchAnswer() const;
-    // True once a notice was refused.
+    // True once any notice was refused (never cleared).
     bool NoticeWasRefused() const;
 
     // UpdaterHost: mode and window from the launch state.
