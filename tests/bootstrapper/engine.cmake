@@ -8,3 +8,4 @@ add_test(NAME engine_test
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/fixtures/with-server.sh $<TARGET_FILE:engine_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set_tests_properties(engine_test PROPERTIES TIMEOUT 120 ENVIRONMENT "QR_SERVE_DIR=${_engine_serve}")
+add_dependencies(engine_test fakeupdater)

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "../ipc/fake_process.h"
 #include "Bootstrapper.h"
+#include "UpdaterSession.h"
 #include "digest.h"
 #include "launch_state.h"
 #include "settings.h"
@@ -169,6 +171,7 @@ protected:
     }
 
     void TearDown() override {
+        launch_state().updaterMode = false;
         g_cancelOnProgress = false;
         g_largeTotalReports = 0;
         engine().SetFolderEnvironment(nullptr);
@@ -375,6 +378,59 @@ TEST_F(EngineTest, CancelDuringDownloadPostsNothingButDuringLocalCopyIsAFailedCo
                        format(L"Failed to copy '%s' file. Error: %d.", L"package.msi", ERROR_REQUEST_ABORTED),
                        kTaskDownloadFile));
     EXPECT_FALSE(testing_support::file_exists(cached(L"package.msi")));
+}
+
+// In updater mode every step is reported; a refused notice stops the run
+// without a failure text and marks it cancelled.
+TEST_F(EngineTest, UpdaterHearsEveryStepAndCanStopTheRun) {
+    const std::wstring folder = serve_dir() + L"updater\\";
+    write_deployment(folder, {{"package.msi", "package bytes"}});
+    struct Case {
+        const wchar_t* options;
+        UINT outcome;
+        bool cancelled;
+    };
+    for (const Case& c :
+         {Case{L"", WM_DL_DOWNLOAD_FAILED, false}, Case{L"/refuse-notice=5", WM_DL_COMPLETED, true}}) {
+        SCOPED_TRACE(c.options);
+        SetUp();
+        const std::wstring pipe =
+            L"qrengine-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(c.cancelled);
+        FakeUpdater fake(pipe, c.options);
+        ASSERT_TRUE(fake.WaitUntilListening());
+        IPC::UpdaterClient& client = IPC::updater_session().Client();
+        launch_state().updaterMode = true;
+        ASSERT_TRUE(client.ConnectToUpdater(L"C:\\u.exe", 1, L"", L"C:\\p", fake.FullName(), L""));
+        run(kSourceLocalFolder, folder);
+        client.DisconnectFromUpdater();
+        launch_state().updaterMode = false;
+        ASSERT_TRUE(fake.WaitForExit());
+
+        std::vector<Posted> ends = outcomes();
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends[0].message, c.outcome);
+        EXPECT_EQ(engine().Cancelled(), c.cancelled);
+
+        // The step notices in order; copy progress reports in between are left out.
+        std::vector<std::string> steps;
+        for (const std::string& line : fake.Log()) {
+            if (line.rfind("Notice ", 0) != 0 || line.rfind("Notice kind=0x1 ", 0) == 0) continue;
+            steps.push_back(line.substr(0, line.find(' ', 7)));
+        }
+        const std::vector<std::string> all = {"Notice kind=0x1001", "Notice kind=0x2001",
+                                              "Notice kind=0x1002", "Notice kind=0x2002",
+                                              "Notice kind=0x1001", "Notice kind=0x2001"};
+        if (c.cancelled) {
+            // The fifth notice overall (copy progress included) was refused;
+            // nothing was reported after it.
+            ASSERT_LT(steps.size(), all.size());
+            EXPECT_EQ(steps, std::vector<std::string>(all.begin(), all.begin() + steps.size()));
+        } else {
+            EXPECT_EQ(steps, all);
+            EXPECT_EQ(ends[0].text, kNotAvailable);
+        }
+        TearDown();
+    }
 }
 
 }  // namespace
