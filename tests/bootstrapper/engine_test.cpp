@@ -380,6 +380,45 @@ TEST_F(EngineTest, CancelDuringDownloadPostsNothingButDuringLocalCopyIsAFailedCo
     EXPECT_FALSE(testing_support::file_exists(cached(L"package.msi")));
 }
 
+// A version marked as a bootstrapper update fetches its prerequisites first.
+TEST_F(EngineTest, BootstrapperUpdateFetchesPrerequisitesFirst) {
+    const std::wstring folder = serve_dir() + L"prereq\\";
+    write_deployment(folder, {{"prereq\\setup.exe", "prerequisite setup"}, {"package.msi", "package bytes"}});
+    const std::string digest = md5_of(folder + L"en\\1.0\\prereq\\setup.exe");
+    const std::string head =
+        "<application><product language=\"en\"><version name=\"1.0\" updateType=\"bootstrapper\">"
+        "<files msi=\"package.msi\">";
+    const std::string tail = "<file>package.msi</file></files></version></product></application>";
+    const std::wstring root = http_root() + L"files/prereq/";
+    struct Case {
+        const char* prerequisites;
+        const wchar_t* text;
+        LONG task;
+    };
+    const std::wstring none = L"No prerequisites were found in the 'version_info.xml' file. Source url: " +
+                              root + L"version_info.xml.";
+    for (const Case& c :
+         {Case{"", none.c_str(), kTaskDownloadPrerequisiteFile},
+          Case{"x", L"Installing prerequisites is not available in this version of the downloader.",
+               kTaskInstallPrerequisites}}) {
+        SCOPED_TRACE(c.prerequisites);
+        SetUp();
+        const std::string listed =
+            *c.prerequisites ? "<file prerequisite=\"true\" hash=\"" + digest + "\">prereq\\setup.exe</file>"
+                             : "";
+        ASSERT_TRUE(testing_support::write_file(folder + L"version_info.xml", head + listed + tail));
+        run(kSourceWebAddress, root);
+        description_flags().bootstrapperUpdate = false;  // process-wide: later runs are ordinary again
+        ASSERT_NO_FATAL_FAILURE(expect_failure(WM_DL_DOWNLOAD_FAILED, c.text, c.task));
+        if (*c.prerequisites) {
+            EXPECT_EQ(testing_support::read_file(cached(L"prereq\\setup.exe")), "prerequisite setup");
+            EXPECT_FALSE(testing_support::file_exists(cached(L"package.msi")))
+                << "package fetched before setup";
+        }
+        TearDown();
+    }
+}
+
 // In updater mode every step is reported; a refused notice stops the run
 // without a failure text and marks it cancelled.
 TEST_F(EngineTest, UpdaterHearsEveryStepAndCanStopTheRun) {
