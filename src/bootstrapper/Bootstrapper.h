@@ -31,6 +31,8 @@ EngineRunState& engine_run_state();
 enum UpdaterNoticeKind : std::uint32_t {
     kNoticeDataArrived = 0x0000,
     kNoticeCopyProgress = 0x0001,
+    kNoticeInstallEnded = 0x0007,
+    kNoticeInstallStarts = 0x0008,
     kNoticeDownloadStarts = 0x1000,
     kNoticeCopyStarts = 0x1001,
     kNoticeReadingDescription = 0x1002,

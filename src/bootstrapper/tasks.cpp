@@ -398,8 +398,14 @@ void CBootstrapper::TaskRunMsi() {
     PostMessageW(m_progressWindow, WM_DL_HIDE_PROGRESS, 0, 0);
     // The installation itself is not part of this version: the run ends as
     // a failure rather than claiming an installation that never happened.
-    Fail(L"Installing the package is not available in this version of the downloader.",
-         ERROR_CALL_NOT_IMPLEMENTED);
+    // The updater still hears the package about to be installed and the end
+    // of the installation step.
+    if (Notice(kNoticeInstallStarts, path_join(m_folders.cache, m_description.packageFileName), false))
+        Fail(L"Installing the package is not available in this version of the downloader.",
+             ERROR_CALL_NOT_IMPLEMENTED);
+    m_completedSteps = m_description.totalSteps;
+    UpdaterNotice(kNoticeInstallEnded, settings().version, m_bytesTotal.load(), m_bytesDone.load(),
+                  m_description.totalSteps, m_completedSteps.load(), false);
 }
 
 void CBootstrapper::TaskInstallPrerequisites() {

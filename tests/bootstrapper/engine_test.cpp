@@ -450,15 +450,17 @@ TEST_F(EngineTest, UpdaterHearsEveryStepAndCanStopTheRun) {
         EXPECT_EQ(ends[0].message, c.outcome);
         EXPECT_EQ(engine().Cancelled(), c.cancelled);
 
-        // The step notices in order; copy progress reports in between are left out.
+        // The step notices in order, ending with the package about to be
+        // installed and the end of the installation step; copy progress
+        // reports in between are left out.
         std::vector<std::string> steps;
         for (const std::string& line : fake.Log()) {
             if (line.rfind("Notice ", 0) != 0 || line.rfind("Notice kind=0x1 ", 0) == 0) continue;
             steps.push_back(line.substr(0, line.find(' ', 7)));
         }
-        const std::vector<std::string> all = {"Notice kind=0x1001", "Notice kind=0x2001",
-                                              "Notice kind=0x1002", "Notice kind=0x2002",
-                                              "Notice kind=0x1001", "Notice kind=0x2001"};
+        const std::vector<std::string> all = {
+            "Notice kind=0x1001", "Notice kind=0x2001", "Notice kind=0x1002", "Notice kind=0x2002",
+            "Notice kind=0x1001", "Notice kind=0x2001", "Notice kind=0x8",    "Notice kind=0x7"};
         if (c.cancelled) {
             // The fifth notice overall (copy progress included) was refused;
             // nothing was reported after it.
