@@ -147,7 +147,9 @@ bool CBootstrapper::Start(int sourceKind, const std::wstring& location) {
     // window that this run has already ended.
     ResetEvent(m_finishedEvent);
     if (!QueueUserWorkItem(&CBootstrapper::RunTasksEntry, this, WT_EXECUTELONGFUNCTION)) {
+        const DWORD error = GetLastError();
         SetEvent(m_finishedEvent);
+        SetLastError(error);
         return false;
     }
     return true;

@@ -111,8 +111,9 @@ struct ListedFile {
     bool wrongDigest = false;
 };
 
-// Writes a deployment into folder: version_info.xml and the listed files
-// below en\1.0, each with its MD5 in the description.
+// Writes a deployment into folder: version_info.xml (with a byte order
+// mark, as editors save it) and the listed files below en\1.0, each with its
+// MD5 in the description.
 void write_deployment(const std::wstring& folder, const std::vector<ListedFile>& files,
                       const std::string& xmlOverride = {}) {
     using testing_support::write_file;
@@ -129,11 +130,12 @@ void write_deployment(const std::wstring& folder, const std::vector<ListedFile>&
         list += "<file size=\"" + std::to_string(file.content.size()) + "\" hash=\"" + digest + "\">" +
                 file.name + "</file>";
     }
-    std::string xml = xmlOverride.empty()
-                          ? "<?xml version=\"1.0\" encoding=\"utf-8\"?><application><product language=\"en\">"
-                            "<version name=\"1.0\"><files msi=\"package.msi\">" +
-                                list + "</files></version></product></application>"
-                          : xmlOverride;
+    std::string xml =
+        xmlOverride.empty()
+            ? "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><application><product language=\"en\">"
+              "<version name=\"1.0\"><files msi=\"package.msi\">" +
+                  list + "</files></version></product></application>"
+            : xmlOverride;
     ASSERT_TRUE(write_file(folder + L"version_info.xml", xml));
 }
 
