@@ -16,6 +16,6 @@ marker="$(mktemp)"
 echo "== running SampleSetup.exe"
 "$QR_WINE" "$bin/qrwatch.exe" --timeout 120 "$bin/SampleSetup.exe" || true
 
-echo "== files the run left in the Wine prefix"
+echo "== files the run left in the Wine prefix (the exit clean-up removes the cache folder)"
 find "$WINEPREFIX/drive_c" -type f -newer "$marker" -ipath '*sampleproduct*' 2>/dev/null | sed "s|$WINEPREFIX/||" || true
 rm -f "$marker"

@@ -19,5 +19,6 @@ qr_prefix_start "$build/wineprefix"
 trap qr_prefix_stop EXIT
 
 export QR_DEMO_BIN="$build/bin"
+export QR_SERVER_LOG=1  # the server prints each request the downloader makes
 export QR_SERVE_DIR="$qr_root/samples/deployment"
 bash "$qr_root/tests/fixtures/with-server.sh" "$qr_root/scripts/demo-run.sh"
