@@ -352,4 +352,71 @@ TEST_F(UpdaterModeExe, RefusedConnectReportsTheFailureAndEnds) {
     for (std::size_t i = 2; i < log.size(); ++i) EXPECT_TRUE(starts_with(log[i], "Disconnect ")) << log[i];
 }
 
+// A copy that installs from the bundled sample deployment in the source
+// tree (a local folder), so that a run goes through every notice up to the
+// installation step.
+class UpdaterModeSampleRun : public UpdaterModeExe {
+protected:
+    static void SetUpTestSuite() {
+        folder = new TempDir(L"qrupdsample");
+        sampleExe = *folder / L"qrupdatersample.exe";
+        const std::wstring settingsFile = *folder / L"settings.txt";
+        ASSERT_TRUE(testing_support::write_file(
+            settingsFile, "installationUrl=" + N(testing_support::source_dir() + L"samples\\deployment\\") +
+                              "\nlanguage=1033\nversion=1.0.0\nvisible=false\n"));
+        auto stamp = testing_support::run_process(quote(bin_dir() + L"qrstamp.exe") + L" " +
+                                                  quote(bin_dir() + L"QuillrunDownloader.exe") + L" " +
+                                                  quote(sampleExe) + L" --settings " + quote(settingsFile));
+        ASSERT_EQ(stamp.exit_code, 0u) << stamp.output;
+    }
+    static void TearDownTestSuite() {
+        delete folder;
+        folder = nullptr;
+    }
+
+    // The kinds of the notices in a log, in order ("Notice kind=<hex>").
+    static std::vector<std::string> notice_kinds(const std::vector<std::string>& log) {
+        std::vector<std::string> kinds;
+        for (const std::string& line : log)
+            if (starts_with(line, "Notice kind=")) kinds.push_back(line.substr(0, line.find(' ', 12)));
+        return kinds;
+    }
+
+    // Runs the sample copy against a fake updater with the given script.
+    static std::vector<std::string> run_with(const std::wstring& name, const std::wstring& script,
+                                             DownloaderRun& run) {
+        FakeUpdater fake(UniquePipeName(name.c_str()), script);
+        EXPECT_TRUE(fake.WaitUntilListening());
+        run = run_downloader(sampleExe, updater_arguments(fake.FullName().substr(9)));
+        EXPECT_TRUE(run.started);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 0u);
+        return fake.Log();
+    }
+
+    static std::wstring sampleExe;
+};
+
+std::wstring UpdaterModeSampleRun::sampleExe;
+
+// An undisturbed run reports its steps; an updater that refuses the second
+// notice stops the run there; an updater that drops the pipe after its
+// second answer gets the rest of the run over a new connection.
+TEST_F(UpdaterModeSampleRun, RefusedNoticeStopsAndDroppedPipeReconnects) {
+    DownloaderRun run;
+    const std::vector<std::string> baseline = notice_kinds(run_with(L"sampleok", L"", run));
+    ASSERT_GE(baseline.size(), 4u) << "the sample run reports several steps";
+
+    const std::vector<std::string> refusedLog = run_with(L"samplerefuse", L"/refuse-notice=2", run);
+    const std::vector<std::string> refused = notice_kinds(refusedLog);
+    ASSERT_EQ(refused.size(), 2u) << "no notice after the refused one";
+    EXPECT_EQ(refused[0], baseline[0]);
+    EXPECT_EQ(refused[1], baseline[1]);
+    EXPECT_EQ(run.boxText.find(L"Installing the package"), std::wstring::npos)
+        << "the refused run must not reach the installation step: " << N(run.boxText);
+
+    const std::vector<std::string> droppedLog = run_with(L"sampledrop", L"/close-after=2", run);
+    EXPECT_EQ(notice_kinds(droppedLog), baseline) << "every step still reaches the updater";
+}
+
 }  // namespace
