@@ -115,6 +115,10 @@ bool CreateDownloaderWindows(HINSTANCE instance, int show) {
         CreateWindowExW(0, state.windowClassName.c_str(), settings().windowTitle.c_str(), WS_OVERLAPPEDWINDOW,
                         CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     if (!state.mainWindow) return false;
+    // The progress bar class lives in the common controls library; make sure
+    // it is loaded and registered before the dialog asks for it.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
     state.progressWindow =
         CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), state.mainWindow, ProgressWindowProc, 0);
     if (!state.progressWindow) return false;
