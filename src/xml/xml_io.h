@@ -1,7 +1,8 @@
 #pragma once
 // The document's only contact with the system: whole-file reads and writes
 // and UTF-8 conversion. xml_io_win.cpp implements it with Win32 and the C
-// runtime; xml_io_portable.cpp with standard C++ for native builds.
+// runtime; xml_io_portable.cpp with standard C++ for native builds; the
+// whole-file reads and writes they share are in xml_io_stdio.cpp.
 #include <string>
 #include <string_view>
 

@@ -6,10 +6,11 @@
 
 #include "utf8.h"
 #include "xml_io.h"
+#include "xml_io_platform.h"
 
 namespace xml::io {
 
-namespace {
+namespace platform {
 
 std::wstring ErrnoText(int error) {
     const char* text = std::strerror(error);
@@ -19,11 +20,11 @@ std::wstring ErrnoText(int error) {
     return out;
 }
 
-std::FILE* Open(const std::wstring& path, const char* mode) {
-    return std::fopen(utf8::Encode(path).c_str(), mode);
+std::FILE* OpenFile(const std::wstring& path, bool write) {
+    return std::fopen(utf8::Encode(path).c_str(), write ? "wb" : "rb");
 }
 
-}  // namespace
+}  // namespace platform
 
 std::wstring Utf8ToUtf16(std::string_view bytes) {
     return utf8::Decode(bytes);
@@ -31,48 +32,6 @@ std::wstring Utf8ToUtf16(std::string_view bytes) {
 
 std::string Utf16ToUtf8(std::wstring_view text) {
     return utf8::Encode(text);
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& bytes, std::wstring& error) {
-    errno = 0;
-    std::FILE* file = Open(path, "rb");
-    if (!file) {
-        error = ErrnoText(errno);
-        return false;
-    }
-    std::string data;
-    char buffer[65536];
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-        data.append(buffer, got);
-        if (got < sizeof buffer) break;
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int read_errno = errno;
-    std::fclose(file);
-    if (failed) {
-        error = ErrnoText(read_errno ? read_errno : EIO);
-        return false;
-    }
-    bytes.swap(data);
-    return true;
-}
-
-bool WriteFileBytes(const std::wstring& path, std::string_view bytes, std::wstring& error) {
-    errno = 0;
-    std::FILE* file = Open(path, "wb");
-    if (!file) {
-        error = ErrnoText(errno);
-        return false;
-    }
-    const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
-    int write_errno = written == bytes.size() ? 0 : (errno ? errno : EIO);
-    if (std::fclose(file) != 0 && !write_errno) write_errno = errno ? errno : EIO;
-    if (write_errno) {
-        error = ErrnoText(write_errno);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace xml::io

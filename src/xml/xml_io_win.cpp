@@ -8,10 +8,11 @@
 #include <new>
 
 #include "xml_io.h"
+#include "xml_io_platform.h"
 
 namespace xml::io {
 
-namespace {
+namespace platform {
 
 std::wstring ErrnoText(int error) {
     const char* text = std::strerror(error);
@@ -25,7 +26,11 @@ std::wstring ErrnoText(int error) {
     return out;
 }
 
-}  // namespace
+std::FILE* OpenFile(const std::wstring& path, bool write) {
+    return _wfopen(path.c_str(), write ? L"wb" : L"rb");
+}
+
+}  // namespace platform
 
 std::wstring Utf8ToUtf16(std::string_view bytes) {
     std::wstring out;
@@ -49,49 +54,6 @@ std::string Utf16ToUtf8(std::wstring_view text) {
     out.resize(static_cast<std::size_t>(n));
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), n, nullptr, nullptr);
     return out;
-}
-
-bool ReadFileBytes(const std::wstring& path, std::string& bytes, std::wstring& error) {
-    errno = 0;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file) {
-        error = ErrnoText(errno);
-        return false;
-    }
-    std::string data;
-    char buffer[65536];
-    for (;;) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-        data.append(buffer, got);
-        if (got < sizeof buffer) break;
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int read_errno = errno;
-    std::fclose(file);
-    if (failed) {
-        error = ErrnoText(read_errno ? read_errno : EIO);
-        return false;
-    }
-    bytes.swap(data);
-    return true;
-}
-
-bool WriteFileBytes(const std::wstring& path, std::string_view bytes, std::wstring& error) {
-    errno = 0;
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (!file) {
-        error = ErrnoText(errno);
-        return false;
-    }
-    const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), file);
-    int write_errno = written == bytes.size() ? 0 : (errno ? errno : EIO);
-    // A failed flush on close loses the data as surely as a failed write.
-    if (std::fclose(file) != 0 && !write_errno) write_errno = errno ? errno : EIO;
-    if (write_errno) {
-        error = ErrnoText(write_errno);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace xml::io
