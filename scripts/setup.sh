@@ -16,5 +16,5 @@ $SUDO apt-get install -y -q --no-install-recommends \
     googletest \
     wine wine32:i386 wine64 \
     xvfb xauth x11-utils imagemagick \
-    msitools xmlsec1 openssl
+    msitools xmlsec1 openssl curl bc
 echo "setup: done"
