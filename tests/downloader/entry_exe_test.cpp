@@ -17,30 +17,6 @@ using namespace testing_support;
 
 namespace {
 
-BOOL CALLBACK collect_text(HWND child, LPARAM param) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(child, text, 1024);
-    *reinterpret_cast<std::wstring*>(param) += text;
-    *reinterpret_cast<std::wstring*>(param) += L"\n";
-    return TRUE;
-}
-
-struct Dialogs {
-    DWORD processId;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK find_dialogs(HWND window, LPARAM param) {
-    auto* dialogs = reinterpret_cast<Dialogs*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (pid == dialogs->processId && std::wstring(name) == L"#32770" && IsWindowVisible(window))
-        dialogs->found.push_back(window);
-    return TRUE;
-}
-
 struct WatchedRun {
     bool started = false;
     bool hooked = false;
@@ -90,14 +66,12 @@ WatchedRun run_watched(const std::wstring& exe, const std::wstring& arguments, D
     for (;;) {
         if (WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0) break;
         DWORD now = GetTickCount();
-        Dialogs dialogs{pi.dwProcessId, {}};
-        EnumWindows(find_dialogs, reinterpret_cast<LPARAM>(&dialogs));
-        for (HWND dialog : dialogs.found) {
+        for (HWND dialog : visible_dialogs(pi.dwProcessId)) {
             auto it = std::find_if(seen.begin(), seen.end(), [&](auto& s) { return s.first == dialog; });
             if (it == seen.end()) {
                 seen.push_back({dialog, now});
             } else if (now - it->second > 300) {  // let it fill its controls first
-                EnumChildWindows(dialog, collect_text, reinterpret_cast<LPARAM>(&run.dialogText));
+                run.dialogText += child_texts(dialog);
                 PostMessageW(dialog, WM_COMMAND, IDOK, 0);
                 it->second = now + 5000;  // answer again only if OK was ignored
             }

@@ -178,29 +178,6 @@ TEST_F(SessionTest, NoticeAnswersReachTheEngineHooks) {
 
 // ---- The built downloader in updater mode ----
 
-BOOL CALLBACK collect_text(HWND child, LPARAM param) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(child, text, 1024);
-    *reinterpret_cast<std::wstring*>(param) += std::wstring(text) + L"\n";
-    return TRUE;
-}
-
-struct DialogSearch {
-    DWORD processId;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK find_dialogs(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<DialogSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (pid == search->processId && std::wstring(name) == L"#32770" && IsWindowVisible(window))
-        search->found.push_back(window);
-    return TRUE;
-}
-
 struct DownloaderRun {
     bool started = false;
     bool timedOut = false;
@@ -226,14 +203,12 @@ DownloaderRun run_downloader(const std::wstring& exe, const std::wstring& argume
     const DWORD start = GetTickCount();
     std::vector<HWND> answered;
     while (WaitForSingleObject(process.hProcess, 100) != WAIT_OBJECT_0) {
-        DialogSearch search{process.dwProcessId, {}};
-        EnumWindows(find_dialogs, reinterpret_cast<LPARAM>(&search));
-        for (HWND dialog : search.found) {
+        for (HWND dialog : testing_support::visible_dialogs(process.dwProcessId)) {
             bool seen = false;
             for (HWND old : answered) seen = seen || old == dialog;
             if (seen) continue;
             Sleep(300);  // let the box fill its controls
-            EnumChildWindows(dialog, collect_text, reinterpret_cast<LPARAM>(&run.boxText));
+            run.boxText += testing_support::child_texts(dialog);
             PostMessageW(dialog, WM_COMMAND, IDOK, 0);
             answered.push_back(dialog);
         }

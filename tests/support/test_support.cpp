@@ -35,7 +35,9 @@ TempDir::TempDir(const std::wstring& tag) {
     }
 }
 
-TempDir::~TempDir() { remove_tree(path_); }
+TempDir::~TempDir() {
+    remove_tree(path_);
+}
 
 bool remove_tree(const std::wstring& path) {
     std::wstring dir = path;
@@ -79,8 +81,8 @@ std::wstring quote(const std::wstring& argument) {
     return out + L"\"";
 }
 
-ProcessResult run_process(const std::wstring& command_line, DWORD timeout_ms,
-                          const std::wstring& working_dir, bool capture_output) {
+ProcessResult run_process(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& working_dir,
+                          bool capture_output) {
     ProcessResult result;
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE read_end = nullptr, write_end = nullptr;
@@ -95,8 +97,8 @@ ProcessResult run_process(const std::wstring& command_line, DWORD timeout_ms,
     }
     PROCESS_INFORMATION pi{};
     std::wstring cmd = command_line;
-    BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, capture_output ? TRUE : FALSE, 0,
-                             nullptr, working_dir.empty() ? nullptr : working_dir.c_str(), &si, &pi);
+    BOOL ok = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, capture_output ? TRUE : FALSE, 0, nullptr,
+                             working_dir.empty() ? nullptr : working_dir.c_str(), &si, &pi);
     if (write_end) CloseHandle(write_end);
     if (!ok) {
         if (read_end) CloseHandle(read_end);
@@ -110,7 +112,8 @@ ProcessResult run_process(const std::wstring& command_line, DWORD timeout_ms,
         while (read_end && PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr) && available) {
             char buffer[4096];
             DWORD got = 0;
-            if (!ReadFile(read_end, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || !got) break;
+            if (!ReadFile(read_end, buffer, std::min<DWORD>(available, sizeof buffer), &got, nullptr) || !got)
+                break;
             result.output.append(buffer, got);
         }
     };
@@ -133,6 +136,40 @@ ProcessResult run_process(const std::wstring& command_line, DWORD timeout_ms,
     CloseHandle(pi.hProcess);
     if (read_end) CloseHandle(read_end);
     return result;
+}
+
+std::vector<HWND> visible_dialogs(DWORD process_id) {
+    struct Search {
+        DWORD processId;
+        std::vector<HWND> found;
+    } search{process_id, {}};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* search = reinterpret_cast<Search*>(param);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            wchar_t name[64] = {};
+            GetClassNameW(window, name, 64);
+            if (pid == search->processId && std::wstring(name) == L"#32770" && IsWindowVisible(window))
+                search->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring child_texts(HWND window) {
+    std::wstring texts;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM param) -> BOOL {
+            wchar_t text[1024] = {};
+            GetWindowTextW(child, text, 1024);
+            *reinterpret_cast<std::wstring*>(param) += std::wstring(text) + L"\n";
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&texts));
+    return texts;
 }
 
 std::string read_file(const std::wstring& path) {

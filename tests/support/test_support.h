@@ -37,8 +37,8 @@ bool remove_tree(const std::wstring& path);
 struct ProcessResult {
     bool started = false;
     bool timed_out = false;
-    DWORD exit_code = 0;     // exact 32-bit code
-    std::string output;      // stdout and stderr, when captured
+    DWORD exit_code = 0;  // exact 32-bit code
+    std::string output;   // stdout and stderr, when captured
 };
 
 // Runs a command line, waits up to timeout_ms (then terminates it) and
@@ -48,6 +48,12 @@ ProcessResult run_process(const std::wstring& command_line, DWORD timeout_ms = 6
 
 // Quotes one argument for a command line.
 std::wstring quote(const std::wstring& argument);
+
+// The visible dialogs (class "#32770", message boxes among them) of a process.
+std::vector<HWND> visible_dialogs(DWORD process_id);
+
+// The texts of a window's child controls, one line each.
+std::wstring child_texts(HWND window);
 
 std::string read_file(const std::wstring& path);
 bool write_file(const std::wstring& path, const std::string& bytes);
