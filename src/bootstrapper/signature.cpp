@@ -2,6 +2,7 @@
 
 #include "digest.h"
 #include "security_key.h"
+#include "signature_verify.h"
 #include "text.h"
 
 namespace {
@@ -9,14 +10,26 @@ namespace {
 constexpr wchar_t kKeyMismatch[] =
     L"Security error: The security key doesn't match the signature of 'version_info.xml'.";
 
-// This build has no XML signature verifier: a signed description is refused
-// rather than trusted unchecked.
-bool CheckSignature(const std::wstring& /*cachedFile*/, OperationError& error) {
-    error.text = L"The signature of 'version_info.xml' cannot be checked by this version of the downloader.";
-    return false;
-}
-
 }  // namespace
+
+bool CheckSignature(const std::wstring& path, OperationError& error) {
+    const DWORD loaded = LoadCryptXml();
+    if (loaded != 0) {
+        error.set(
+            format(L"Failed to initialize CryptoXML API (HRESULT = 0x%x).", static_cast<unsigned>(loaded)),
+            loaded);
+        return false;
+    }
+    const HRESULT result = VerifyXmlSignature(path);
+    if (result != S_OK) {
+        const DWORD code = static_cast<DWORD>(result);
+        error.set(format(L"Failed to check the signature of version_info.xml (HRESULT = 0x%x).",
+                         static_cast<unsigned>(code)),
+                  code);
+        return false;
+    }
+    return true;
+}
 
 bool certificate_matches_key(const std::wstring& certificateText, std::string_view keyDigits) {
     const std::wstring digest = text_digest(certificateText);

@@ -18,6 +18,10 @@ bool AcceptDescription(bool signedDescription, const std::wstring& certificateTe
 bool AcceptDescription(bool signedDescription, const std::wstring& certificateText,
                        const std::wstring& cachedFile, OperationError& error);
 
+// Verifies the XML signature of the file at path. On failure error.code is
+// the loader's Win32 code or the verification HRESULT and error.text says so.
+bool CheckSignature(const std::wstring& path, OperationError& error);
+
 // True when the SHA-1 digest of the certificate text (ANSI code page bytes,
 // 40 hex digits) equals keyDigits without regard to case.
 bool certificate_matches_key(const std::wstring& certificateText, std::string_view keyDigits);
