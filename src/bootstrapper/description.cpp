@@ -4,9 +4,11 @@
 #include <limits>
 
 #include "file_ops.h"
+#include "program_digest.h"
 #include "safe_path.h"
 #include "signature.h"
 #include "text.h"
+#include "wexception.h"
 #include "xml_document.h"
 
 namespace {
@@ -241,6 +243,28 @@ void add_older_version(xml::CXmlDocument& doc, const std::wstring& language, Des
     state.products.push_back(std::move(record));
 }
 
+// The downloader's integrity check: the program file against the digest
+// the publisher listed (the key digits do not take part, see program_digest.h).
+bool program_matches(const DescriptionInputs& in, const std::wstring& expected, OperationError& error) {
+    const std::wstring path = in.programFile.empty() ? own_program_path() : in.programFile;
+    DWORD code = path.empty() ? GetLastError() : 0;
+    const std::wstring digest = path.empty() ? std::wstring() : program_digest(path, code);
+    if (digest.empty()) {
+        error.set(with_error_code(
+                      L"The downloader program cannot be read to check it against 'version_info.xml'", code),
+                  code);
+        return false;
+    }
+    if (!iequals(digest, expected)) {
+        error.set(
+            L"The downloader program does not match 'version_info.xml' (its digest differs); download "
+            L"the setup program again.",
+            ERROR_INVALID_DATA);
+        return false;
+    }
+    return true;
+}
+
 // The version that applies to this downloader; the document is positioned
 // on its `version` and is left there.
 bool read_applying_version(xml::CXmlDocument& doc, const DescriptionInputs& in, const std::wstring& language,
@@ -264,6 +288,7 @@ bool read_applying_version(xml::CXmlDocument& doc, const DescriptionInputs& in, 
     state.customActionAssembly = doc.GetAttribute(L"customActionAssembly");
     state.customActionClass = doc.GetAttribute(L"customActionClass");
     state.downloaderDigest = doc.GetAttribute(L"hash");
+    if (!state.downloaderDigest.empty() && !program_matches(in, state.downloaderDigest, error)) return false;
 
     const std::wstring base =
         source_join(in.sourceKind, source_join(in.sourceKind, in.installationUrl, language), name);

@@ -81,6 +81,9 @@ struct DescriptionInputs {
     // The 40 security-key digits to accept the description against; unset
     // means the key built into this program.
     std::optional<std::string> securityKeyDigits;
+    // The program checked against `hash` of `files`; empty means this
+    // process's own program file.
+    std::wstring programFile;
 };
 
 // The engine values the reading fills. Lists are appended to and never

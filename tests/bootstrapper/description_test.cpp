@@ -2,13 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "digest.h"
 #include "file_ops.h"
+#include "program_digest.h"
+#include "security_key.h"
 #include "signature.h"
+#include "test_support.h"
+#include "text.h"
 #include "xml_document.h"
+
+using namespace testing_support;
 
 namespace {
 
@@ -134,18 +142,24 @@ TEST(DescriptionFiles, FilesAttributesAndEntriesAreStoredInOrder) {
     xml::CXmlDocument doc;
     doc.SetDocument(
         applying(L"<files msi=\"Prod\" customActionAssembly=\"Ca.dll\" customActionClass=\"Ns.Actions\""
-                 L" hash=\"0123456789abcdef0123456789abcdef\">"
+                 L" hash=\"A9C449D4FA44E9E5A41C574AE55CE4D9\">"
                  L"<file hash=\"aa\">Prod.msi</file>"
                  L"<file action=\"true\">actions\\Extension.dll</file>"
                  L"<file action=\"TRUE\" hash=\"bb\">sub/b.cab</file>"
                  L"</files>"));
     OperationError error;
     DescriptionFlags flags;
-    ASSERT_TRUE(InterpretDescription(doc, web_inputs(), state, error, flags)) << error.text;
+    // The listed program digest is checked: give a program file that has it
+    // (MD5 of "program", from md5sum).
+    TempDir dir(L"qrdesc");
+    DescriptionInputs in = web_inputs();
+    in.programFile = dir / L"program.exe";
+    ASSERT_TRUE(write_file(in.programFile, "program"));
+    ASSERT_TRUE(InterpretDescription(doc, in, state, error, flags)) << error.text;
     EXPECT_EQ(state.packageFileName, L"Prod.msi");
     EXPECT_EQ(state.customActionAssembly, L"Ca.dll");
     EXPECT_EQ(state.customActionClass, L"Ns.Actions");
-    EXPECT_EQ(state.downloaderDigest, L"0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(state.downloaderDigest, L"A9C449D4FA44E9E5A41C574AE55CE4D9");
     const std::vector<std::wstring> locals = {L"earlier", kCache + L"\\Prod.msi",
                                               kCache + L"\\actions\\Extension.dll", kCache + L"\\sub\\b.cab"};
     EXPECT_EQ(state.files.localPaths, locals);
@@ -530,6 +544,112 @@ TEST(DescriptionProducts, NoApplyingProductIsNotAFailure) {
         EXPECT_TRUE(run.state.files.urls.empty()) << label;
         EXPECT_EQ(run.state.packageFileName, L"") << label;
     }
+}
+
+std::wstring upper(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(towupper(c));
+    return text;
+}
+
+// A program file: some bytes, the key marker with its digits, more bytes.
+std::string program_bytes(const std::string& keyDigits, char tail = 'z') {
+    return std::string("MZ\x90\0head", 8) + kSecurityKeyMarker + keyDigits + "tail" + tail;
+}
+
+TEST(DescriptionIntegrity, ProgramDigestIgnoresOnlyTheKeyDigits) {
+    TempDir dir(L"qrdesc");
+    const std::wstring zeroed = dir / L"zeroed.exe";
+    ASSERT_TRUE(write_file(zeroed, program_bytes(kZeroKey)));
+    // The plain MD5 of the file whose key is all "0" is the digest of every
+    // copy that differs only in its key digits.
+    const std::wstring expected = file_digest(zeroed);
+    ASSERT_EQ(expected.size(), 32u);
+    const std::string keyed = program_bytes("0123456789abcdefABCDEF0123456789abcdef01");
+    EXPECT_EQ(program_digest_of(keyed), expected);
+    EXPECT_EQ(program_digest_of(program_bytes(kZeroKey)), expected);
+    EXPECT_NE(program_digest_of(program_bytes(kZeroKey, 'y')), expected);
+    // Digits that are not hexadecimal are no key: they count as they are.
+    EXPECT_NE(program_digest_of(program_bytes("0123456789abcdefABCDEF0123456789abcdef0g")), expected);
+    // Every key slot is skipped, and a marker cut off at the end is not one.
+    const std::string twice = keyed + keyed;
+    ASSERT_TRUE(write_file(zeroed, program_bytes(kZeroKey) + program_bytes(kZeroKey)));
+    EXPECT_EQ(program_digest_of(twice), file_digest(zeroed));
+    const std::string cut = std::string("x") + kSecurityKeyMarker + "0123";
+    ASSERT_TRUE(write_file(zeroed, cut));
+    EXPECT_EQ(program_digest_of(cut), file_digest(zeroed));
+    // The empty program has the digest of no bytes (md5sum of nothing).
+    EXPECT_EQ(program_digest_of(""), L"d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST(DescriptionIntegrity, ListedDigestIsCheckedAgainstTheProgram) {
+    const std::wstring mismatch =
+        L"The downloader program does not match 'version_info.xml' (its digest differs); download the setup "
+        L"program again.";
+    TempDir dir(L"qrdesc");
+    const std::wstring zeroed = dir / L"zeroed.exe";
+    const std::wstring keyed = dir / L"keyed.exe";
+    const std::wstring changed = dir / L"changed.exe";
+    ASSERT_TRUE(write_file(zeroed, program_bytes(kZeroKey)));
+    ASSERT_TRUE(write_file(keyed, program_bytes("fedcba9876543210fedcba9876543210fedcba98")));
+    ASSERT_TRUE(write_file(changed, program_bytes(kZeroKey, 'y')));
+    const std::wstring digest = file_digest(zeroed);
+    struct Case {
+        const wchar_t* label;
+        std::wstring hash;
+        std::wstring program;
+        bool ok;
+        std::wstring error;
+        DWORD code;
+    };
+    const Case cases[] = {
+        {L"empty hash: no check, not even a read", L"", dir / L"missing.exe", true, L"", 0},
+        {L"right digest, key all zero", digest, zeroed, true, L"", 0},
+        {L"right digest, key set", digest, keyed, true, L"", 0},
+        {L"right digest in upper case", upper(digest), keyed, true, L"", 0},
+        {L"one byte changed", digest, changed, false, mismatch, ERROR_INVALID_DATA},
+        {L"not a digest at all", L"xyz", zeroed, false, mismatch, ERROR_INVALID_DATA},
+        {L"unreadable program", digest, dir / L"missing.exe", false,
+         L"The downloader program cannot be read to check it against 'version_info.xml'. Error: 2.",
+         ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        DescriptionInputs in = web_inputs();
+        in.programFile = c.program;
+        const Outcome run =
+            interpret(applying(L"<files msi=\"p\" hash=\"" + c.hash + L"\"><file>a.cab</file></files>"), in);
+        EXPECT_EQ(run.ok, c.ok) << c.label;
+        EXPECT_EQ(run.error.text, c.error) << c.label;
+        EXPECT_EQ(run.error.code, c.code) << c.label;
+        // A refused program reads no file of the description.
+        EXPECT_EQ(run.state.files.urls.size(), c.ok ? 1u : 0u) << c.label;
+    }
+    // A program file held open without sharing cannot be read either.
+    HANDLE held = CreateFileW(zeroed.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DescriptionInputs in = web_inputs();
+    in.programFile = zeroed;
+    const Outcome run = interpret(applying(L"<files hash=\"" + digest + L"\"/>"), in);
+    CloseHandle(held);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error.code, DWORD(ERROR_SHARING_VIOLATION)) << run.error.text;
+}
+
+// Without a program named the check reads this test program's own file; its
+// key digits are all "0", so its plain MD5 is the digest to list.
+TEST(DescriptionIntegrity, OwnProgramFileByDefault) {
+    const std::wstring own = own_program_path();
+    ASSERT_FALSE(own.empty());
+    ASSERT_TRUE(security_key_is_empty());
+    const std::wstring digest = file_digest(own);
+    ASSERT_EQ(digest.size(), 32u);
+    Outcome run =
+        interpret(applying(L"<files msi=\"p\" hash=\"" + digest + L"\"><file>a.cab</file></files>"));
+    EXPECT_TRUE(run.ok) << run.error.text;
+    std::wstring wrong = digest;
+    wrong[0] = wrong[0] == L'0' ? L'1' : L'0';
+    run = interpret(applying(L"<files msi=\"p\" hash=\"" + wrong + L"\"><file>a.cab</file></files>"));
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error.code, DWORD(ERROR_INVALID_DATA));
 }
 
 TEST(DescriptionSignature, SignatureElementDecidesTheSignedFlagAndCertificate) {
