@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "description_key.h"
 #include "key_slot.h"
 #include "security_key.h"
 #include "setting_rules.h"
@@ -261,6 +262,85 @@ TEST(KeySlots, OnlyMarkersFollowedByFortyDigits) {
     for (const auto& c : cases) EXPECT_EQ(find_key_slots(c.bytes), c.slots) << c.bytes;
 }
 
+// ---- key from a signed description -------------------------------------------
+
+// A description around a Signature element; digests from Python's hashlib.
+std::string signed_description(const std::string& signature) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<application><product language=\"1033\"/>" +
+           signature + "</application>";
+}
+
+std::string signature_with(const std::string& certificate) {
+    return "<Signature "
+           "xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo/><SignatureValue>AA==</SignatureValue>"
+           "<KeyInfo><X509Data><X509SubjectName>CN=x</X509SubjectName><X509Certificate>" +
+           certificate + "</X509Certificate></X509Data></KeyInfo></Signature>";
+}
+
+TEST(KeyFromDescription, CertificateTextAsTheDownloaderReadsIt) {
+    const struct {
+        const char* label;
+        std::string bytes;
+        const char* key;  // or the start of the refusal
+        bool accepted;
+    } cases[] = {
+        {"plain", signed_description(signature_with("abc")), "a9993e364706816aba3e25717850c26c9cd0d89d",
+         true},
+        {"byte order mark", "\xEF\xBB\xBF" + signed_description(signature_with("abc")),
+         "a9993e364706816aba3e25717850c26c9cd0d89d", true},
+        {"line break kept as stored", signed_description(signature_with("ab\r\nc")),
+         "7a9d544827e861a9a0c50b64d8cfb837b72c7450", true},
+        {"entity not decoded", signed_description(signature_with("&#65;bc")),
+         "c3c4255c339cad1d256b04570498e83599c33cca", true},
+        {"padding kept", signed_description(signature_with(" abc ")),
+         "394d62b149f8a0aef1ca9a65d09f8df5e9d9d0c7", true},
+        {"base64 characters", signed_description(signature_with("MIIBkTCB+wIJAK")),
+         "e6bf4b050d1dddff8622e8201d2493374015d16a", true},
+        {"signature first", "<application>" + signature_with("abc") + "<product/></application>",
+         "a9993e364706816aba3e25717850c26c9cd0d89d", true},
+        {"unsigned", signed_description(""), "is not signed", false},
+        {"empty signature", signed_description("<Signature/>"), "is not signed", false},
+        {"signature only below a product",
+         "<application><product>" + signature_with("abc") + "</product></application>", "is not signed",
+         false},
+        {"no key info", signed_description("<Signature><SignedInfo/></Signature>"), "carries no certificate",
+         false},
+        {"no certificate",
+         signed_description(
+             "<Signature><SignedInfo/><KeyInfo><X509Data><X509SubjectName>CN=x</X509SubjectName>"
+             "</X509Data></KeyInfo></Signature>"),
+         "carries no certificate", false},
+        {"empty certificate", signed_description(signature_with("")), "carries no certificate", false},
+        {"white-space certificate", signed_description(signature_with(" \r\n ")), "carries no certificate",
+         false},
+        {"malformed", "<application><Signature><KeyInfo></application>", "is not well-formed XML", false},
+        {"other root", "<description>" + signature_with("abc") + "</description>", "has no 'application'",
+         false},
+        {"empty file", "", "is not well-formed XML: Empty document", false},
+    };
+    TempDir dir(L"qrstamp");
+    for (const auto& c : cases) {
+        const std::wstring path = dir / L"version_info.xml";
+        ASSERT_TRUE(write_file(path, c.bytes));
+        try {
+            const std::string key = key_from_description(path);
+            EXPECT_TRUE(c.accepted) << c.label << ": got " << key;
+            EXPECT_EQ(key, c.key) << c.label;
+        } catch (const wexception& e) {
+            EXPECT_FALSE(c.accepted) << c.label << ": " << narrow(e.message());
+            EXPECT_NE(narrow(e.message()).find(c.key), std::string::npos)
+                << c.label << ": " << narrow(e.message());
+        }
+    }
+    try {
+        key_from_description(dir / L"missing.xml");
+        ADD_FAILURE() << "a missing description gave a key";
+    } catch (const wexception& e) {
+        EXPECT_NE(narrow(e.message()).find("cannot open the description"), std::string::npos)
+            << narrow(e.message());
+    }
+}
+
 // ---- the program -------------------------------------------------------------------
 
 std::wstring downloader() {
@@ -487,6 +567,20 @@ TEST(QrStamp, KeyRoundTripsThroughTheProgramItself) {
     EXPECT_EQ(seen[L"productName"], L"Keyed");
 }
 
+// --key-from writes the digest of the description's certificate text where
+// the program reads its key.
+TEST(QrStamp, KeyFromASignedDescription) {
+    TempDir dir(L"qrstamp");
+    ASSERT_TRUE(write_file(dir / L"signed.xml", signed_description(signature_with("MIIBkTCB+wIJAK"))));
+    const std::wstring out = dir / L"out.exe";
+    auto run = qrstamp(quote(probe()) + L" " + quote(out) + L" productName=Signed --key-from " +
+                       quote(dir / L"signed.xml"));
+    ASSERT_EQ(run.exit_code, 0u) << run.output;
+    auto seen = parse_lines(run_process(quote(out)).output);
+    EXPECT_EQ(seen[L"key"], L"e6bf4b050d1dddff8622e8201d2493374015d16a");
+    EXPECT_EQ(seen[L"productName"], L"Signed");
+}
+
 std::wstring replace_all(std::wstring text, const std::wstring& from, const std::wstring& to) {
     for (size_t at = text.find(from); at != std::wstring::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -545,6 +639,17 @@ TEST(QrStamp, RefusalsWriteNothing) {
         {L"{in} {out} --force", 2, "unknown option '--force'"},
         {L"{in}", 2, "give an input and an output file"},
         {L"--print {dir}missing.exe", 1, "qrstamp: cannot open '"},
+        {L"{in} {out} --key-from {dir}unsigned.xml", 1, "unsigned.xml' is not signed"},
+        {L"{in} {out} --key-from {dir}nocert.xml", 1, "nocert.xml' carries no certificate"},
+        {L"{in} {out} --key-from {dir}missing.xml", 1, "qrstamp: cannot open the description"},
+        {L"{in} {out} --key-from {dir}words.ini", 1, "words.ini' is not well-formed XML"},
+        {L"{in} {out} --key 0123456789abcdef0123456789abcdef01234567 --key-from {dir}signed.xml", 2,
+         "give either --key or --key-from, not both"},
+        {L"{in} {out} --key-from {dir}signed.xml --key 0123456789abcdef0123456789abcdef01234567", 2,
+         "give either --key or --key-from, not both"},
+        {L"{in} {out} --key-from", 2, "--key-from needs a value"},
+        {L"{dir}nomarker.exe {out} --key-from {dir}signed.xml", 1,
+         "the security-key marker is not in the program"},
     };
     for (const auto& c : cases) {
         TempDir dir(L"qrstamp");
@@ -554,6 +659,9 @@ TEST(QrStamp, RefusalsWriteNothing) {
         ASSERT_TRUE(write_file(dir / L"latin1.ini", "productName=K\xF6ln\n"));
         ASSERT_TRUE(write_file(dir / L"unknown.ini", "bogus=1\n"));
         ASSERT_TRUE(write_file(dir / L"control.ini", std::string("productName=a\x01z\n")));
+        ASSERT_TRUE(write_file(dir / L"signed.xml", signed_description(signature_with("abc"))));
+        ASSERT_TRUE(write_file(dir / L"unsigned.xml", signed_description("")));
+        ASSERT_TRUE(write_file(dir / L"nocert.xml", signed_description(signature_with(""))));
         write_probe_without_marker(dir / L"nomarker.exe");
         const auto before = snapshot(dir.path());
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "description_key.h"
 #include "stamper.h"
 #include "text.h"
 #include "wexception.h"
@@ -16,8 +17,8 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 
 const wchar_t kUsageText[] =
-    L"usage: qrstamp <input.exe> <output.exe> [--settings <file>]... [name=value]... [--key <40 hex "
-    L"digits>]\n"
+    L"usage: qrstamp <input.exe> <output.exe> [--settings <file>]... [name=value]...\n"
+    L"               [--key <40 hex digits> | --key-from <signed version_info.xml>]\n"
     L"       qrstamp --print <program.exe>\n"
     L"\n"
     L"Copies the input to the output with the given deployment settings in its string\n"
@@ -25,6 +26,7 @@ const wchar_t kUsageText[] =
     L"(componentCodes, installationUrl, language, ...); later pairs override earlier\n"
     L"ones; an empty value removes a setting. Settings files are UTF-8, one\n"
     L"name=value per line, '#' starts a comment. Settings not given keep their values.\n"
+    L"--key-from takes the key from the signer certificate of a signed description.\n"
     L"--print shows the settings and the key of a program in the same form.\n";
 
 // Console text as UTF-16; redirected output as UTF-8.
@@ -95,13 +97,22 @@ int wmain(int argc, wchar_t** argv) {
         if (args[0].starts_with(L"--")) return usage(L"unknown option '" + args[0] + L"'");
 
         std::vector<Assignment> assignments;
+        std::wstring keyOption;  // the option that gave the key
         for (size_t i = 2; i < args.size(); ++i) {
             const std::wstring& arg = args[i];
-            if (arg == L"--settings" || arg == L"--key") {
+            if (arg == L"--settings" || arg == L"--key" || arg == L"--key-from") {
                 if (i + 1 == args.size()) return usage(arg + L" needs a value");
                 const std::wstring& value = args[++i];
+                if (arg != L"--settings") {
+                    // Two sources for one key: whichever won, one was a mistake.
+                    if (!keyOption.empty() && keyOption != arg)
+                        return usage(L"give either --key or --key-from, not both");
+                    keyOption = arg;
+                }
                 if (arg == L"--key") {
                     assignments.push_back({L"key", value, L"--key"});
+                } else if (arg == L"--key-from") {
+                    assignments.push_back({L"key", widen(key_from_description(value)), L"--key-from"});
                 } else {
                     auto pairs = parse_settings_text(read_settings_file(value), file_name(value));
                     assignments.insert(assignments.end(), pairs.begin(), pairs.end());
@@ -111,7 +122,7 @@ int wmain(int argc, wchar_t** argv) {
             if (arg.starts_with(L"--")) return usage(L"unknown option '" + arg + L"'");
             std::wstring name, value;
             if (!split_assignment(arg, name, value))
-                return usage(L"expected name=value, --settings or --key, got '" + arg + L"'");
+                return usage(L"expected name=value, --settings, --key or --key-from, got '" + arg + L"'");
             assignments.push_back({name, value, L"command line"});
         }
         const StampPlan plan = plan_stamp(assignments);
