@@ -73,7 +73,7 @@ public:
 
     void run() {
         std::vector<const XmlNode*> found;
-        find_signatures(*doc_.xml.root, found, 0);
+        find_signatures(*doc_.xml.root, found);
         for (const XmlNode* node : found) {
             auto sig = std::make_unique<Signature>();
             signature(*node, *sig);
@@ -87,14 +87,14 @@ public:
     }
 
 private:
-    void find_signatures(const XmlNode& n, std::vector<const XmlNode*>& found, int depth) {
+    void find_signatures(const XmlNode& n, std::vector<const XmlNode*>& found) {
         if (n.is(kDsig, "Signature")) {
             if (found.size() >= kMaxSignatures) fail(CRYPT_XML_E_TOO_MANY_SIGNATURES);
             found.push_back(&n);
             return;
         }
         for (const auto& c : n.children)
-            if (c->kind == XmlKind::Element) find_signatures(*c, found, depth + 1);
+            if (c->kind == XmlKind::Element) find_signatures(*c, found);
     }
 
     LPCWSTR wide(const std::string& utf8) {

@@ -256,6 +256,7 @@ private:
             std::string qname, value;
         };
         std::vector<Raw> raw;
+        std::set<std::string> names;
         bool empty = false;
         for (;;) {
             size_t before = pos_;
@@ -277,8 +278,7 @@ private:
             expect("=");
             skip_space();
             a.value = attribute_value();
-            for (const auto& other : raw)
-                if (other.qname == a.qname) fail();
+            if (!names.insert(a.qname).second) fail();
             raw.push_back(std::move(a));
         }
         for (auto& a : raw) {
