@@ -10,17 +10,16 @@ target_link_libraries(signature_load_probe PRIVATE qr_bootstrapper)
 
 add_executable(signature_test ${CMAKE_CURRENT_LIST_DIR}/signature_test.cpp)
 target_link_libraries(signature_test PRIVATE qr_bootstrapper qr_xml qr_testsupport GTest::gtest_main)
-add_dependencies(signature_test signature_load_probe)
-# The test-only cryptxml.dll lands next to the test programs; its folder is
-# read after this one, so the dependency is added once everything is read.
-function(_qr_signature_needs_cryptxml)
-  if(TARGET cryptxml)
-    add_dependencies(signature_test cryptxml)
-  endif()
-endfunction()
-cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _qr_signature_needs_cryptxml)
+# cryptxml: the test-only DLL (tests/standins) lands next to the test programs.
+add_dependencies(signature_test signature_load_probe cryptxml)
 add_test(NAME signature_test
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/fixtures/with-server.sh
                  bash ${CMAKE_CURRENT_LIST_DIR}/signature_fixtures.sh $<TARGET_FILE:signature_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set_tests_properties(signature_test PROPERTIES TIMEOUT 120 ENVIRONMENT "QR_SERVE_DIR=${_signature_serve}")
+
+# The stamped downloader against signed deployments on the loopback server.
+add_test(NAME signature_e2e
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/signature_e2e.sh ${CMAKE_BINARY_DIR}/bin
+         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(signature_e2e PROPERTIES TIMEOUT 300)
