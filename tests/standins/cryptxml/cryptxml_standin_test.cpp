@@ -482,6 +482,38 @@ TEST_F(CryptXmlStandin, SignaturesComeInDocumentOrder) {
     EXPECT_TRUE(status_of(doc.handle()).dwErrorStatus & CRYPT_XML_STATUS_ERROR_DIGEST_INVALID);
 }
 
+// KeyInfo lies outside what is signed: its entries and X509Data items come
+// in document order with their types, whatever else a publisher puts there.
+TEST_F(CryptXmlStandin, KeyInfoEntriesKeepTheirOrderAndTypes) {
+    std::string xml = replace_all(fixture("desc-rsa-sha256-inclusive.xml"), "<KeyInfo><X509Data>",
+                                  "<KeyInfo><KeyName>publisher &amp; co</KeyName><X509Data>"
+                                  "<X509SubjectName>CN=Quillrun Test Signer</X509SubjectName>");
+    xml = replace_all(xml, "</X509Data></KeyInfo>",
+                      "<X509IssuerSerial><X509IssuerName>CN=x</X509IssuerName><X509SerialNumber>7"
+                      "</X509SerialNumber></X509IssuerSerial></X509Data></KeyInfo>");
+    Doc doc(xml);
+    ASSERT_EQ(S_OK, doc.hr());
+    const CRYPT_XML_KEY_INFO* info = doc.sig().pKeyInfo;
+    ASSERT_NE(nullptr, info);
+    ASSERT_EQ(2u, info->cKeyInfo);
+    EXPECT_EQ(CRYPT_XML_KEYINFO_TYPE_KEYNAME, info->rgKeyInfo[0].dwType);
+    EXPECT_STREQ(L"publisher & co", info->rgKeyInfo[0].wszKeyName);
+    ASSERT_EQ(CRYPT_XML_KEYINFO_TYPE_X509DATA, info->rgKeyInfo[1].dwType);
+    const CRYPT_XML_X509DATA& data = info->rgKeyInfo[1].X509Data;
+    ASSERT_EQ(3u, data.cX509Data);
+    EXPECT_EQ(CRYPT_XML_X509DATA_TYPE_SUBJECT_NAME, data.rgX509Data[0].dwType);
+    EXPECT_STREQ(L"CN=Quillrun Test Signer", data.rgX509Data[0].wszSubjectName);
+    EXPECT_EQ(CRYPT_XML_X509DATA_TYPE_CERTIFICATE, data.rgX509Data[1].dwType);
+    EXPECT_EQ(CRYPT_XML_X509DATA_TYPE_ISSUER_SERIAL, data.rgX509Data[2].dwType);
+    EXPECT_STREQ(L"CN=x", data.rgX509Data[2].IssuerSerial.wszIssuer);
+    EXPECT_STREQ(L"7", data.rgX509Data[2].IssuerSerial.wszSerial);
+
+    // The signature itself is untouched by the additions.
+    SignerKey key(doc.sig());
+    EXPECT_EQ(S_OK, api().verify(doc.sig().hSignature, key.key(), 0));
+    EXPECT_EQ(0u, status_of(doc.ref(0).hReference).dwErrorStatus);
+}
+
 struct BadInput {
     const char* label;
     const char* fixture;  // signed fixture to change, or null for `text` alone
