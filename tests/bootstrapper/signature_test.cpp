@@ -454,6 +454,48 @@ TEST_F(SignedFixtures, LayoutBytesAnywhereStillVerify) {
     }
 }
 
+// The signer key comes from the first certificate that parses and imports;
+// other KeyInfo entries and broken certificates before it are passed over.
+TEST_F(SignedFixtures, SignerKeyFromTheFirstUsableCertificate) {
+    const std::string signedText = fixture("signed.xml");
+    const size_t keyInfo = signedText.find("<KeyInfo>") + 9;
+    const size_t data = signedText.find("<X509Data>") + 10;
+    const size_t dataEnd = signedText.find("</X509Data>");
+    ASSERT_LT(keyInfo, data);
+    ASSERT_LT(data, dataEnd);
+    // A certificate that imports fine but did not sign.
+    const std::string otherText = fixture("signed-other.xml");
+    const size_t from = otherText.find("<X509Certificate>");
+    const std::string otherCertificate =
+        otherText.substr(from, otherText.find("</X509Certificate>") + 18 - from);
+    const HRESULT fails = E_FAIL;  // any failure
+    struct Case {
+        const char* label;
+        size_t at;
+        std::string inserted;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"key name first", keyInfo, "<KeyName>publisher</KeyName>", S_OK},
+        {"certificate that does not parse first", data, "<X509Certificate>AAAAAAAA</X509Certificate>", S_OK},
+        {"subject name first", data, "<X509SubjectName>CN=Someone</X509SubjectName>", S_OK},
+        {"empty X509Data first", keyInfo, "<X509Data></X509Data>", S_OK},
+        {"another usable certificate after the signer", dataEnd, otherCertificate, S_OK},
+        {"another usable certificate before the signer", data, otherCertificate, fails},
+    };
+    TempDir folder(L"qrsigkey");
+    for (const Case& c : cases) {
+        std::string text = signedText;
+        text.insert(c.at, c.inserted);
+        ASSERT_TRUE(write_file(folder / L"signed.xml", text));
+        const HRESULT result = VerifyXmlSignature(folder / L"signed.xml");
+        if (c.expected == fails)
+            EXPECT_TRUE(FAILED(result)) << c.label;
+        else
+            EXPECT_EQ(result, c.expected) << c.label;
+    }
+}
+
 TEST_F(SignedFixtures, ChangedReferencedFileFailsItsDigest) {
     const std::wstring payload = sign_dir() + L"payload.bin";
     const std::string original = read_file(payload);
