@@ -8,10 +8,14 @@ file(MAKE_DIRECTORY ${_signature_serve})
 add_executable(signature_load_probe ${CMAKE_CURRENT_LIST_DIR}/signature_load_probe.cpp)
 target_link_libraries(signature_load_probe PRIVATE qr_bootstrapper)
 
+# Loads, but has none of the API's entry points.
+add_library(signature_bare_library SHARED ${CMAKE_CURRENT_LIST_DIR}/signature_bare_library.cpp)
+set_target_properties(signature_bare_library PROPERTIES PREFIX "")
+
 add_executable(signature_test ${CMAKE_CURRENT_LIST_DIR}/signature_test.cpp)
 target_link_libraries(signature_test PRIVATE qr_bootstrapper qr_xml qr_testsupport GTest::gtest_main)
 # cryptxml: the test-only DLL (tests/standins) lands next to the test programs.
-add_dependencies(signature_test signature_load_probe cryptxml)
+add_dependencies(signature_test signature_load_probe signature_bare_library cryptxml)
 add_test(NAME signature_test
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/fixtures/with-server.sh
                  bash ${CMAKE_CURRENT_LIST_DIR}/signature_fixtures.sh $<TARGET_FILE:signature_test>

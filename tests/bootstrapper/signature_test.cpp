@@ -287,6 +287,17 @@ TEST(CryptXmlLoading, ByBareNameFromTheProgramFolder) {
     ASSERT_TRUE(without.started);
     EXPECT_EQ(lines(without.output), "126\n126\nFailed to initialize CryptoXML API (HRESULT = 0x7e).\n0\n");
 
+    // A cryptxml.dll without the entry points: loading succeeds (entry points
+    // are not checked there) and verification refuses instead of crashing.
+    ASSERT_TRUE(CopyFileW((bin_dir() + L"signature_bare_library.dll").c_str(),
+                          (alone / L"cryptxml.dll").c_str(), FALSE));
+    const ProcessResult bare = run_process(quote(alone / L"signature_load_probe.exe"), 60000,
+                                           alone.path().substr(0, alone.path().size() - 1));
+    ASSERT_TRUE(bare.started);
+    EXPECT_EQ(
+        lines(bare.output),
+        "0\n2147942527\nFailed to check the signature of version_info.xml (HRESULT = 0x8007007f).\n0\n");
+
     ASSERT_TRUE(standin_present());
     // Beside the test-only DLL: loading succeeds and the missing file is what fails.
     TempDir empty(L"qrsigload");
@@ -525,6 +536,15 @@ TEST_F(SignedFixtures, UnreadableCachedFile) {
         {folder / L"missing.xml", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
         {held, HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)},
     };
+    // An empty file gives no bytes; the decoder's failure is reported.
+    const std::wstring empty = folder / L"empty.xml";
+    ASSERT_TRUE(write_file(empty, "\r\n"));
+    {
+        OperationError error;
+        EXPECT_FALSE(AcceptDescription(true, L"", empty, key_digits("signer"), error));
+        EXPECT_TRUE(FAILED(static_cast<HRESULT>(error.code))) << error.code;
+        EXPECT_EQ(error.text, check_failed(static_cast<HRESULT>(error.code)));
+    }
     for (const auto& [path, hr] : cases) {
         OperationError error;
         error.code = kUntouchedCode;
