@@ -138,37 +138,44 @@ ProcessResult run_process(const std::wstring& command_line, DWORD timeout_ms, co
     return result;
 }
 
+namespace {
+
+struct DialogSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+// Named callbacks rather than lambdas: a lambda does not convert to the
+// stdcall callback types of the 32-bit build.
+BOOL CALLBACK collect_dialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (pid == search->processId && std::wstring(name) == L"#32770" && IsWindowVisible(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK append_child_text(HWND child, LPARAM param) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(child, text, 1024);
+    *reinterpret_cast<std::wstring*>(param) += std::wstring(text) + L"\n";
+    return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> visible_dialogs(DWORD process_id) {
-    struct Search {
-        DWORD processId;
-        std::vector<HWND> found;
-    } search{process_id, {}};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* search = reinterpret_cast<Search*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (pid == search->processId && std::wstring(name) == L"#32770" && IsWindowVisible(window))
-                search->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{process_id, {}};
+    EnumWindows(collect_dialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 std::wstring child_texts(HWND window) {
     std::wstring texts;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM param) -> BOOL {
-            wchar_t text[1024] = {};
-            GetWindowTextW(child, text, 1024);
-            *reinterpret_cast<std::wstring*>(param) += std::wstring(text) + L"\n";
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&texts));
+    EnumChildWindows(window, append_child_text, reinterpret_cast<LPARAM>(&texts));
     return texts;
 }
 
