@@ -391,7 +391,7 @@ public:
     std::wstring application_folder() const { return local_app_data() + L"\\" + widen(lower(application())); }
     std::wstring updater_folder() const { return application_folder() + L"\\" + widen(kId) + L"\\1.0.0"; }
 
-    // Stamps the copy; `settings` adds to or replaces the common ones.
+    // Stamps the copy; `overrides` adds to or replaces the common settings.
     bool stamp(const std::wstring& exe, const std::string& installationUrl,
                const std::map<std::string, std::string>& overrides = {}) const {
         std::map<std::string, std::string> values = {
