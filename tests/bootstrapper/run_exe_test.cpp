@@ -276,27 +276,29 @@ struct RunResult {
     DWORD milliseconds = 0;
 };
 
+struct ProgressSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK find_progress_window(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<ProgressSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (pid == search->processId && std::wstring(name) == L"#32770" &&
+        FindWindowExW(window, nullptr, L"msctls_progress32", nullptr)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The progress window of a process (shown or not): the dialog with a bar.
 HWND progress_window_of(DWORD processId) {
-    struct Search {
-        DWORD processId;
-        HWND found;
-    } search{processId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM param) -> BOOL {
-            auto* search = reinterpret_cast<Search*>(param);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (pid == search->processId && std::wstring(name) == L"#32770" &&
-                FindWindowExW(window, nullptr, L"msctls_progress32", nullptr)) {
-                search->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    ProgressSearch search{processId, nullptr};
+    EnumWindows(find_progress_window, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
