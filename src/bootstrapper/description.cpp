@@ -61,11 +61,6 @@ std::wstring source_join(int sourceKind, std::wstring_view base, std::wstring_vi
     return sourceKind == kSourceWebAddress ? url_join(base, name) : path_join(base, name);
 }
 
-void refuse_name(std::wstring_view name, OperationError& error) {
-    error.set(format(L"Invalid file name '%s' in version_info.xml.", std::wstring(name).c_str()),
-              ERROR_INVALID_NAME);
-}
-
 std::wstring english_language_name(LCID language) {
     wchar_t name[100] = {};
     if (GetLocaleInfoW(language, LOCALE_SENGLANGUAGE, name, 100) <= 0) return {};
@@ -165,7 +160,7 @@ bool read_file_entry(xml::CXmlDocument& doc, const DescriptionInputs& in, const 
         if (!join_listed_name(in.cacheFolder, name, local, error)) return false;
         std::wstring url = source_join(in.sourceKind, base, name);
         if (url.empty()) {
-            refuse_name(name, error);
+            refuse_listed_name(name, error);
             return false;
         }
         state.prerequisites.urls.push_back(std::move(url));
@@ -177,15 +172,18 @@ bool read_file_entry(xml::CXmlDocument& doc, const DescriptionInputs& in, const 
 
     std::wstring url = source_join(in.sourceKind, base, name);
     if (url.empty()) {
-        refuse_name(name, error);
+        refuse_listed_name(name, error);
         return false;
     }
     std::wstring local;
     if (updater && name.size() > kUpdaterPrefixLength &&
         iequals(std::wstring_view(name).substr(0, kUpdaterPrefixLength), kUpdaterPrefix)) {
+        // The refusal names the file as listed, prefix included.
         if (!join_listed_name(in.updaterFolder, std::wstring_view(name).substr(kUpdaterPrefixLength), local,
-                              error))
+                              error)) {
+            refuse_listed_name(name, error);
             return false;
+        }
     } else {
         if (!join_listed_name(in.cacheFolder, name, local, error)) return false;
         if (action) state.actionFiles.push_back(name);

@@ -63,10 +63,14 @@ bool join_listed_name(const std::wstring& folder, std::wstring_view name, std::w
     if (prefix.empty() || prefix.back() != L'\\') prefix += L'\\';
     if (joined.size() <= prefix.size() ||
         !iequals(std::wstring_view(joined).substr(0, prefix.size()), prefix)) {
-        error.set(format(L"Invalid file name '%s' in version_info.xml.", std::wstring(name).c_str()),
-                  ERROR_INVALID_NAME);
+        refuse_listed_name(name, error);
         return false;
     }
     path = std::move(joined);
     return true;
+}
+
+void refuse_listed_name(std::wstring_view name, OperationError& error) {
+    error.set(format(L"Invalid file name '%s' in version_info.xml.", std::wstring(name).c_str()),
+              ERROR_INVALID_NAME);
 }

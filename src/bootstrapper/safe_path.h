@@ -20,3 +20,6 @@ bool is_safe_listed_name(std::wstring_view name);
 // version_info.xml." and ERROR_INVALID_NAME; path is left untouched.
 bool join_listed_name(const std::wstring& folder, std::wstring_view name, std::wstring& path,
                       OperationError& error);
+
+// Sets that refusal for name, as the description lists it.
+void refuse_listed_name(std::wstring_view name, OperationError& error);

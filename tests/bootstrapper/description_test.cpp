@@ -94,7 +94,7 @@ TEST(DescriptionFailures, MissingElementsAndRefusedNamesStopTheReading) {
          L"Invalid file name 'sub/../../evil.dll' in version_info.xml."},
         {L"updater name escaping the updater folder",
          applying(L"<files><file updater=\"true\">updater\\..\\..\\evil.dll</file></files>"),
-         L"Invalid file name '..\\..\\evil.dll' in version_info.xml."},
+         L"Invalid file name 'updater\\..\\..\\evil.dll' in version_info.xml."},
         {L"prerequisite escaping the cache",
          applying(L"<files><file prerequisite=\"true\">..\\..\\setup.exe</file></files>"),
          L"Invalid file name '..\\..\\setup.exe' in version_info.xml."},
