@@ -9,6 +9,7 @@
 #include "safe_path.h"
 #include "setting_rules.h"
 #include "text.h"
+#include "tool_io.h"
 #include "unique_handle.h"
 #include "wexception.h"
 #include "xml_document.h"
@@ -208,28 +209,6 @@ void apply_marks(const DescribeOptions& o, std::vector<PackageFile>& files) {
     }
 }
 
-// A temporary file next to the output, deleted unless it was moved into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::wstring& output) {
-        const std::wstring folder = output.substr(0, output.find_last_of(L'\\') + 1);
-        wchar_t name[MAX_PATH + 1] = {};
-        if (folder.size() >= MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"qrd", 0, name))
-            throw_windows_error(L"cannot create a temporary file in " + quoted(folder), GetLastError());
-        path_ = name;
-    }
-    ~TemporaryFile() {
-        if (!path_.empty()) DeleteFileW(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const std::wstring& path() const { return path_; }
-    void moved() { path_.clear(); }
-
-private:
-    std::wstring path_;
-};
-
 }  // namespace
 
 std::optional<std::wstring> listed_name_problem(std::wstring_view name) {
@@ -325,7 +304,7 @@ std::vector<PackageFile> describe_package(const DescribeOptions& o) {
     xml::CXmlDocument doc;
     if (!doc.SetDocument(description_text(o, files, downloaderDigest)))
         throw wexception(L"the description came out malformed: " + doc.ErrorText());
-    TemporaryFile temporary(output);
+    TemporaryFile temporary(output, L"qrd");
     if (!doc.SaveFile(temporary.path()))
         throw wexception(L"cannot write the description next to " + quoted(o.output) + L": " +
                          doc.SaveStatus());

@@ -7,6 +7,7 @@
 
 #include "describer.h"
 #include "text.h"
+#include "tool_io.h"
 #include "wexception.h"
 
 namespace {
@@ -26,19 +27,6 @@ const wchar_t kUsageText[] =
     L"--downloader lists the digest of the downloader program (its security key does\n"
     L"not take part, so the key can be stamped after signing). File names are\n"
     L"relative to the package folder.\n";
-
-// Console text as UTF-16; redirected output as UTF-8.
-void write_text(DWORD which, const std::wstring& text) {
-    HANDLE handle = GetStdHandle(which);
-    if (!handle || handle == INVALID_HANDLE_VALUE) return;
-    DWORD mode = 0, written = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    } else {
-        const std::string bytes = narrow(text);
-        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    }
-}
 
 int usage(const std::wstring& problem) {
     write_text(STD_ERROR_HANDLE, L"qrdescribe: " + problem + L"\n" + kUsageText);

@@ -9,6 +9,7 @@
 #include "description_key.h"
 #include "stamper.h"
 #include "text.h"
+#include "tool_io.h"
 #include "wexception.h"
 
 namespace {
@@ -28,19 +29,6 @@ const wchar_t kUsageText[] =
     L"name=value per line, '#' starts a comment. Settings not given keep their values.\n"
     L"--key-from takes the key from the signer certificate of a signed description.\n"
     L"--print shows the settings and the key of a program in the same form.\n";
-
-// Console text as UTF-16; redirected output as UTF-8.
-void write_text(DWORD which, const std::wstring& text) {
-    HANDLE handle = GetStdHandle(which);
-    if (!handle || handle == INVALID_HANDLE_VALUE) return;
-    DWORD mode = 0, written = 0;
-    if (GetConsoleMode(handle, &mode)) {
-        WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    } else {
-        const std::string bytes = narrow(text);
-        WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    }
-}
 
 int failed(const std::wstring& message) {
     write_text(STD_ERROR_HANDLE, L"qrstamp: " + message + L"\n");

@@ -10,6 +10,7 @@
 #include "setting_rules.h"
 #include "string_block.h"
 #include "text.h"
+#include "tool_io.h"
 #include "unique_handle.h"
 #include "wexception.h"
 
@@ -196,29 +197,6 @@ void write_key(const std::wstring& path, const std::wstring& input, const std::s
         fail(L"cannot write the security key into the copy", GetLastError());
 }
 
-// A temporary file next to the output, deleted unless it was moved into place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::wstring& beside) {
-        std::wstring full = full_path(beside);
-        std::wstring folder = full.substr(0, full.find_last_of(L"\\/") + 1);
-        wchar_t name[MAX_PATH + 1] = {};
-        if (folder.size() >= MAX_PATH - 14 || !GetTempFileNameW(folder.c_str(), L"qrs", 0, name))
-            fail(L"cannot create a temporary file in " + quoted(folder), GetLastError());
-        path_ = name;
-    }
-    ~TemporaryFile() {
-        if (!path_.empty()) DeleteFileW(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    const std::wstring& path() const { return path_; }
-    void moved() { path_.clear(); }
-
-private:
-    std::wstring path_;
-};
-
 }  // namespace
 
 StampPlan plan_stamp(const std::vector<Assignment>& assignments) {
@@ -253,7 +231,7 @@ void stamp_file(const std::wstring& input, const std::wstring& output, const Sta
         updates = plan_blocks(module.get(), input, plan);
     }
 
-    TemporaryFile temporary(output);
+    TemporaryFile temporary(output, L"qrs");
     if (!CopyFileW(input.c_str(), temporary.path().c_str(), FALSE))
         fail(L"cannot copy " + quoted(input) + L" next to " + quoted(output), GetLastError());
     if (!updates.empty()) {
