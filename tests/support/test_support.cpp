@@ -204,4 +204,17 @@ bool file_exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::map<std::wstring, std::string> folder_files(const std::wstring& folder) {
+    std::map<std::wstring, std::string> files;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return files;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            files[data.cFileName] = read_file(folder + data.cFileName);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return files;
+}
+
 }  // namespace testing_support

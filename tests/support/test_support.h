@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ std::wstring child_texts(HWND window);
 
 std::string read_file(const std::wstring& path);
 bool write_file(const std::wstring& path, const std::string& bytes);
+// The files directly in folder (which ends with "\\") by name, with their
+// contents: compare two of them to see that nothing was written.
+std::map<std::wstring, std::string> folder_files(const std::wstring& folder);
 bool file_exists(const std::wstring& path);
 
 }  // namespace testing_support

@@ -91,20 +91,6 @@ ReadBack read_back(const std::wstring& path, const std::wstring& program = L"",
     return out;
 }
 
-// Every file of a folder (one level) with its contents.
-std::map<std::wstring, std::string> snapshot(const std::wstring& folder) {
-    std::map<std::wstring, std::string> files;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return files;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            files[data.cFileName] = read_file(folder + data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return files;
-}
-
 // The bundled sample reads back with the sizes and digests its hand-written
 // description lists (taken with md5sum), in a stable order.
 TEST(QrDescribe, SampleFolderReadsBackAsTheDownloaderSeesIt) {
@@ -313,8 +299,8 @@ TEST(QrDescribe, RefusalsWriteNothing) {
         ASSERT_TRUE(write_file(dir / L"hollow\\Product.msi", ""));
         ASSERT_TRUE(write_file(dir / L"notes.txt", "not a program"));
         ASSERT_TRUE(write_file(dir / L"out.xml", "previous output"));
-        const auto before = snapshot(dir.path());
-        const auto pkgBefore = snapshot(pkg + L"\\");
+        const auto before = folder_files(dir.path());
+        const auto pkgBefore = folder_files(pkg + L"\\");
 
         std::wstring arguments = replace_all(c.arguments, L"{pkg}", pkg);
         arguments = replace_all(arguments, L"{out}", dir / L"out.xml");
@@ -322,8 +308,8 @@ TEST(QrDescribe, RefusalsWriteNothing) {
         auto run = qrdescribe(arguments);
         EXPECT_EQ(run.exit_code, c.exit_code) << narrow(arguments) << "\n" << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << narrow(arguments) << "\n" << run.output;
-        EXPECT_EQ(snapshot(dir.path()), before) << narrow(arguments);
-        EXPECT_EQ(snapshot(pkg + L"\\"), pkgBefore) << narrow(arguments);
+        EXPECT_EQ(folder_files(dir.path()), before) << narrow(arguments);
+        EXPECT_EQ(folder_files(pkg + L"\\"), pkgBefore) << narrow(arguments);
     }
 }
 

@@ -395,20 +395,6 @@ std::vector<WORD> languages(HMODULE module, WORD block) {
     return out;
 }
 
-// Every file of a folder with its contents.
-std::map<std::wstring, std::string> snapshot(const std::wstring& folder) {
-    std::map<std::wstring, std::string> files;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return files;
-    do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            files[data.cFileName] = read_file(folder + data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return files;
-}
-
 const std::map<std::wstring, std::wstring> kEveryField = {
     {L"componentCodes", L"{11111111-2222-3333-4444-555555555555};{aaaaaaaa-bbbb-cccc-dddd-eeeeeeeeeeee}"},
     {L"installationUrl", L"https://example.test/produkt/\u00e4/"},
@@ -663,7 +649,7 @@ TEST(QrStamp, RefusalsWriteNothing) {
         ASSERT_TRUE(write_file(dir / L"unsigned.xml", signed_description("")));
         ASSERT_TRUE(write_file(dir / L"nocert.xml", signed_description(signature_with(""))));
         write_probe_without_marker(dir / L"nomarker.exe");
-        const auto before = snapshot(dir.path());
+        const auto before = folder_files(dir.path());
 
         std::wstring arguments = replace_all(c.arguments, L"{in}", quote(downloader()));
         arguments = replace_all(arguments, L"{out}", quote(dir / L"out.exe"));
@@ -671,7 +657,7 @@ TEST(QrStamp, RefusalsWriteNothing) {
         auto run = qrstamp(arguments);
         EXPECT_EQ(run.exit_code, c.exit_code) << narrow(arguments) << "\n" << run.output;
         EXPECT_NE(run.output.find(c.message), std::string::npos) << narrow(arguments) << "\n" << run.output;
-        EXPECT_EQ(snapshot(dir.path()), before) << narrow(arguments);
+        EXPECT_EQ(folder_files(dir.path()), before) << narrow(arguments);
     }
 }
 
@@ -686,13 +672,13 @@ TEST(QrStamp, ExistingOutputSurvivesAFailure) {
         TempDir dir(L"qrstamp");
         write_probe_without_marker(dir / L"nomarker.exe");
         ASSERT_TRUE(write_file(dir / L"out.exe", "previous output"));
-        const auto before = snapshot(dir.path());
+        const auto before = folder_files(dir.path());
         std::wstring arguments = replace_all(c, L"{in}", quote(downloader()));
         arguments = replace_all(arguments, L"{out}", quote(dir / L"out.exe"));
         arguments = replace_all(arguments, L"{dir}", dir.path());
         auto run = qrstamp(arguments);
         EXPECT_EQ(run.exit_code, 1u) << run.output;
-        EXPECT_EQ(snapshot(dir.path()), before) << narrow(arguments);
+        EXPECT_EQ(folder_files(dir.path()), before) << narrow(arguments);
     }
     // And a successful run replaces it.
     TempDir dir(L"qrstamp");
@@ -700,7 +686,7 @@ TEST(QrStamp, ExistingOutputSurvivesAFailure) {
     auto run = qrstamp(quote(downloader()) + L" " + quote(dir / L"out.exe") + L" productName=Replaced");
     ASSERT_EQ(run.exit_code, 0u) << run.output;
     EXPECT_EQ(load_settings(dir / L"out.exe").productName, L"Replaced");
-    EXPECT_EQ(snapshot(dir.path()).size(), 1u);
+    EXPECT_EQ(folder_files(dir.path()).size(), 1u);
 }
 
 }  // namespace
