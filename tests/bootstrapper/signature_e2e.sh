@@ -12,30 +12,13 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$here/../.."
 
-if [ "${1:-}" != --inside ]; then
-    bin="${1:?usage: signature_e2e.sh <bin folder>}"
-    [ -f "$bin/cryptxml.dll" ] || { echo "the test-only cryptxml.dll is not built in $bin"; exit 1; }
-    work="$(mktemp -d "${TMPDIR:-/tmp}/qr-signature-e2e.XXXXXX")"
-    trap 'rm -rf "$work"' EXIT
-    mkdir -p "$work/serve"
-    # The server writes one line per request to its stderr; the runs below
-    # read that log as it grows.
-    QR_SERVER_LOG=1 QR_SERVE_DIR="$work/serve" \
-        bash "$root/tests/fixtures/with-server.sh" bash "$0" --inside "$bin" "$work" 2>"$work/server.log"
-    rc=$?
-    [ $rc -eq 0 ] || { echo "--- server log and errors"; cat "$work/server.log"; }
-    exit $rc
-fi
+[ "${1:-}" = --inside ] || [ -f "${1:-}/cryptxml.dll" ] ||
+    { echo "the test-only cryptxml.dll is not built in ${1:-}"; exit 1; }
+source "$root/tests/fixtures/served-run.sh"
+served_run_enter "$@"
 
-bin="$2" work="$3"
-source "$root/scripts/wine-env.sh"
 sign="$root/tools/qrsign/qrsign.sh"
 sample="$root/samples/deployment"
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 bash "$sign" --new-signer "$work/signer" && bash "$sign" --new-signer "$work/other" || exit 1
 deploy() {  # <name> <signer>: the sample deployment with its description signed
@@ -49,28 +32,19 @@ deploy other other
 deploy tampered signer
 sed -i 's/size="107"/size="108"/' "$work/serve/tampered/version_info.xml"
 grep -q 'size="108"' "$work/serve/tampered/version_info.xml" || { echo "tampering failed"; exit 1; }
-key="$(sed -n 's:.*<X509Certificate>\([^<]*\)</X509Certificate>.*:\1:p' "$work/serve/good/version_info.xml" |
-    tr -d '\n' | sha1sum | cut -c1-40)"
+key="$(certificate_key "$work/serve/good/version_info.xml")"
 
 exe="$bin/SignatureE2E.exe"
 trap 'rm -f "$exe"' EXIT
-# run <deployment>: stamps the downloader for it and runs it; prints what the
-# user saw, and the server's requests during the run into $work/<name>.requests.
+# run <deployment>: stamps the downloader for it and runs it (watch_run).
 run() {
     rm -f "$exe"
-    "$QR_WINE" "$bin/qrstamp.exe" "$bin/QuillrunDownloader.exe" "$exe" --settings "Z:${sample//\//\\}\\sample.ini" \
+    "$QR_WINE" "$bin/qrstamp.exe" "$bin/QuillrunDownloader.exe" "$exe" --settings "$(win "$sample/sample.ini")" \
         "installationUrl=http://127.0.0.1:$QR_HTTP_PORT/files/$1/" --key "$key" >/dev/null || {
         fail "$1: stamping failed"
         return
     }
-    local before
-    before="$(wc -l <"$work/server.log")"
-    "$QR_WINE" "$bin/qrwatch.exe" --timeout 90 "$exe" >"$work/$1.seen" 2>&1
-    tail -n +"$((before + 1))" "$work/server.log" | grep -o 'GET /files/[^ ]*' >"$work/$1.requests"
-    echo "== $1: what the run showed"
-    cat "$work/$1.seen"
-    echo "== $1: requests"
-    cat "$work/$1.requests"
+    watch_run "$exe" "$1"
 }
 
 run good
@@ -89,5 +63,4 @@ check_refused() {  # <deployment> <text>
 check_refused tampered "Failed to check the signature of version_info.xml (HRESULT = 0x80092109)."
 check_refused other "Security error: The security key doesn't match the signature of 'version_info.xml'."
 
-[ $failures -eq 0 ] && echo "all signature runs as expected"
-exit $((failures != 0))
+served_run_exit "all signature runs as expected"

@@ -16,30 +16,9 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$here/../.."
 
-if [ "${1:-}" != --inside ]; then
-    bin="${1:?usage: publish_e2e.sh <bin folder>}"
-    work="$(mktemp -d "${TMPDIR:-/tmp}/qr-publish-e2e.XXXXXX")"
-    trap 'rm -rf "$work"' EXIT
-    mkdir -p "$work/serve"
-    # The server writes one line per request to its stderr.
-    QR_SERVER_LOG=1 QR_SERVE_DIR="$work/serve" \
-        bash "$root/tests/fixtures/with-server.sh" bash "$0" --inside "$bin" "$work" 2>"$work/server.log"
-    rc=$?
-    [ $rc -eq 0 ] || { echo "--- server log and errors"; cat "$work/server.log"; }
-    exit $rc
-fi
+source "$root/tests/fixtures/served-run.sh"
+served_run_enter "$@"
 
-bin="$2" work="$3"
-source "$root/scripts/wine-env.sh"
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
-win() {  # a Unix path as Wine sees it
-    local path="$1"
-    echo "Z:${path//\//\\}"
-}
 wine_tool() {  # <tool.exe> [arguments...]: runs a tool from the bin folder, stops the test on failure
     "$QR_WINE" "$bin/$1" "${@:2}" || { echo "FAIL: $* (exit $?)"; exit 1; }
 }
@@ -69,25 +48,11 @@ bash "$root/tools/qrsign/qrsign.sh" --key "$work/signer/signer.key" --cert "$wor
     "$work/unsigned.xml" "$work/serve/pub/version_info.xml" || exit 1
 # 4. The key of the signer certificate, stamped last: the digest skips it.
 wine_tool qrstamp.exe "$exe" "$keyed" --key-from "$(win "$work/serve/pub/version_info.xml")" >/dev/null
-key="$(sed -n 's:.*<X509Certificate>\([^<]*\)</X509Certificate>.*:\1:p' "$work/serve/pub/version_info.xml" |
-    tr -d '\n' | sha1sum | cut -c1-40)"
+key="$(certificate_key "$work/serve/pub/version_info.xml")"
 "$QR_WINE" "$bin/qrstamp.exe" --print "$keyed" | tr -d '\r' | grep -qx "key=$key" ||
     fail "the stamped key is not the SHA-1 of the certificate text ($key)"
 
-# run <exe> <name>: runs a downloader; what the user saw goes to
-# $work/<name>.seen, the server's requests during the run to $work/<name>.requests.
-run() {
-    local before
-    before="$(wc -l <"$work/server.log")"
-    "$QR_WINE" "$bin/qrwatch.exe" --timeout 90 "$1" >"$work/$2.seen" 2>&1
-    tail -n +"$((before + 1))" "$work/server.log" | grep -o 'GET /files/[^ ]*' >"$work/$2.requests"
-    echo "== $2: what the run showed"
-    cat "$work/$2.seen"
-    echo "== $2: requests"
-    cat "$work/$2.requests"
-}
-
-run "$keyed" accepted
+watch_run "$keyed" accepted
 grep -qx "GET /files/pub/version_info.xml" "$work/accepted.requests" || fail "accepted: description not fetched"
 for file in "${listed[@]}"; do
     grep -qx "GET /files/pub/1033/1.0.0/$file" "$work/accepted.requests" || fail "accepted: $file not fetched"
@@ -102,11 +67,10 @@ boxes="$(grep -c "message box" "$work/accepted.seen")"
 
 # A downloader whose settings changed after the description was built.
 wine_tool qrstamp.exe "$keyed" "$changed" "productName=Changed After Signing" >/dev/null
-run "$changed" changed
+watch_run "$changed" changed
 grep -qF "The downloader program does not match 'version_info.xml' (its digest differs); download the setup program again." \
     "$work/changed.seen" || fail "changed: the integrity failure was not shown"
 [ "$(cat "$work/changed.requests")" = "GET /files/pub/version_info.xml" ] ||
     fail "changed: requests beyond the description"
 
-[ $failures -eq 0 ] && echo "the published deployment ran as expected"
-exit $((failures != 0))
+served_run_exit "the published deployment ran as expected"
