@@ -173,6 +173,16 @@ std::array<uint8_t, 16> MD5::finish() noexcept {
     return out;
 }
 
+std::wstring MD5::finish_hex() {
+    const auto bytes = finish();
+    std::wstring out(32, L'0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        out[2 * i] = kHex[bytes[i] >> 4];
+        out[2 * i + 1] = kHex[bytes[i] & 15];
+    }
+    return out;
+}
+
 void SHA1::reset() noexcept {
     message_digest_[0] = 0x67452301;
     message_digest_[1] = 0xEFCDAB89;
@@ -294,13 +304,7 @@ std::wstring file_digest(const std::wstring& path) {
     CloseHandle(file);
     if (failed || total == 0) return {};
 
-    const auto bytes = md5.finish();
-    std::wstring out(32, L'0');
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        out[2 * i] = kHex[bytes[i] >> 4];
-        out[2 * i + 1] = kHex[bytes[i] & 15];
-    }
-    return out;
+    return md5.finish_hex();
 }
 
 std::wstring sha1_hex(const void* bytes, size_t count) {

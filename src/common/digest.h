@@ -15,6 +15,8 @@ public:
     void update(const void* bytes, size_t count) noexcept;
     // Pads the message and returns the 16 digest bytes; reset() before reuse.
     std::array<uint8_t, 16> finish() noexcept;
+    // finish() written as 32 lower-case hexadecimal digits.
+    std::wstring finish_hex();
 
 private:
     void transform(const uint8_t* blocks, size_t count) noexcept;

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr wchar_t kHex[] = L"0123456789abcdef";
-
 // Programs are a few megabytes; anything near this is not one of ours.
 constexpr LONGLONG kLargestProgram = 256LL << 20;
 
@@ -40,13 +38,7 @@ std::wstring program_digest_of(std::string_view bytes) {
         done = slot + kSecurityKeyDigits;
     }
     md5.update(bytes.data() + done, bytes.size() - done);
-    const auto digest = md5.finish();
-    std::wstring out(32, L'0');
-    for (size_t i = 0; i < digest.size(); ++i) {
-        out[2 * i] = kHex[digest[i] >> 4];
-        out[2 * i + 1] = kHex[digest[i] & 15];
-    }
-    return out;
+    return md5.finish_hex();
 }
 
 std::wstring program_digest(const std::wstring& path, DWORD& error) {
