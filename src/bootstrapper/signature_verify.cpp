@@ -64,6 +64,15 @@ bool starts_with_scheme(std::wstring_view uri, std::wstring_view scheme) {
     return uri.size() > scheme.size() && iequals(uri.substr(0, scheme.size()), scheme);
 }
 
+// "\\server\share", "\\.\pipe\x", "\\?\..." and their "/" spellings. A
+// reference in a description must not make the run contact another machine
+// (and offer it the user's credentials) or open a device or pipe, whose read
+// could block the run for ever.
+bool is_network_or_device_path(std::wstring_view path) {
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    return path.size() >= 2 && separator(path[0]) && separator(path[1]);
+}
+
 // Every entry point verification calls; a library without one of them is
 // refused instead of calling through a null pointer.
 bool verifier_complete(const CryptXmlFunctions& api) {
@@ -210,9 +219,16 @@ HRESULT ResolveReferenceUri(const wchar_t* uri, cryptxml::DataProvider& provider
     if (starts_with_scheme(text, L"http://") || starts_with_scheme(text, L"https://")) return E_NOTIMPL;
     const std::wstring path(starts_with_scheme(text, L"file://") ? text.substr(7) : text);
 
+    if (is_network_or_device_path(path)) return S_FALSE;
+
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return S_FALSE;
+    // Device names such as CON or COM1 open without a network path.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return S_FALSE;
+    }
     provider.state = file;
     provider.bufferSize = 0;
     provider.read = &read_reference_data;

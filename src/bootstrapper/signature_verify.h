@@ -26,6 +26,7 @@ HRESULT LoadSignedBytes(const std::wstring& path, std::vector<BYTE>& bytes);
 
 // Where an external reference's bytes come from. 0 with provider filled (an
 // open file; the provider's close callback closes it), S_FALSE when there is
-// nothing to read (empty URI, file missing or not readable), E_NOTIMPL for
-// http:// and https:// addresses, which are never fetched.
+// nothing to read (empty URI, file missing or not readable, a network or
+// device path, anything but a disk file), E_NOTIMPL for http:// and https://
+// addresses, which are never fetched.
 HRESULT ResolveReferenceUri(const wchar_t* uri, cryptxml::DataProvider& provider);

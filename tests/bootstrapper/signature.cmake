@@ -20,7 +20,16 @@ add_test(NAME signature_test
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/fixtures/with-server.sh
                  bash ${CMAKE_CURRENT_LIST_DIR}/signature_fixtures.sh $<TARGET_FILE:signature_test>
          WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-set_tests_properties(signature_test PROPERTIES TIMEOUT 120 ENVIRONMENT "QR_SERVE_DIR=${_signature_serve}")
+set_tests_properties(signature_test PROPERTIES TIMEOUT 120 FIXTURES_REQUIRED signature_share
+    ENVIRONMENT "QR_SERVE_DIR=${_signature_serve};QR_SIGNATURE_SHARE_SERVER=qrsigsrv")
+# A network share (\\qrsigsrv\share) that references must never reach.
+set(_signature_share ${CMAKE_BINARY_DIR}/signature-share)
+add_test(NAME signature_share_setup
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/unc_share.sh setup qrsigsrv ${_signature_share})
+add_test(NAME signature_share_cleanup
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/unc_share.sh cleanup qrsigsrv ${_signature_share})
+set_tests_properties(signature_share_setup PROPERTIES FIXTURES_SETUP signature_share)
+set_tests_properties(signature_share_cleanup PROPERTIES FIXTURES_CLEANUP signature_share)
 
 # The stamped downloader against signed deployments on the loopback server.
 add_test(NAME signature_e2e

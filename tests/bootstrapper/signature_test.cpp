@@ -227,6 +227,41 @@ TEST(ReferenceUri, ResolutionTable) {
     EXPECT_EQ(ResolveReferenceUri(nullptr, provider), S_FALSE);
 }
 
+// A signed description from anyone is decoded before its key is compared,
+// so its references must not reach another machine or open a device or a
+// pipe. Each target below really opens (checked first), yet is not resolved.
+TEST(ReferenceUri, NetworkPathsDevicesAndPipesAreNotOpened) {
+    const std::wstring share = L"\\\\" + env(L"QR_SIGNATURE_SHARE_SERVER") + L"\\share\\";
+    ASSERT_NE(share, L"\\\\\\share\\") << "run through ctest, which sets up the share";
+    ASSERT_TRUE(write_file(share + L"payload.bin", "bytes on another machine"));
+    const std::wstring pipe = format(L"\\\\.\\pipe\\qrsig-%lu", GetCurrentProcessId());
+    unique_file server(
+        CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 2, 0, 0, 0, nullptr));
+    ASSERT_TRUE(server);
+
+    const std::wstring targets[] = {
+        share + L"payload.bin",
+        L"//" + share.substr(2) + L"payload.bin",
+        L"file://" + share + L"payload.bin",
+        L"\\\\?\\UNC\\" + share.substr(2) + L"payload.bin",
+        pipe,
+        L"NUL",
+        L"COM1",
+    };
+    for (const std::wstring& target : targets) {
+        cryptxml::DataProvider provider{};
+        EXPECT_EQ(ResolveReferenceUri(target.c_str(), provider), S_FALSE) << narrow(target);
+        EXPECT_EQ(provider.read, nullptr) << narrow(target);
+    }
+    // The same paths open when asked for directly, so the refusals above are
+    // the resolver's own.
+    for (const std::wstring& target : {share + L"payload.bin", pipe, std::wstring(L"NUL")}) {
+        unique_file direct(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(direct) << narrow(target) << " error " << GetLastError();
+    }
+}
+
 TEST(ReferenceUri, ProviderHoldsTheFileForReadingOnly) {
     TempDir folder(L"qrsiguri");
     const std::wstring file = folder / L"payload.bin";
