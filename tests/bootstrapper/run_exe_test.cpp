@@ -1165,6 +1165,16 @@ TEST(RunExe, CancelDuringDownloadIsQuietAndDuringCopyAFailedCopy) {
 // After all runs, nothing on C: outside the temporary folder is new or
 // changed, and no resume entry was left.
 TEST(RunExe, NothingOutsideTheOwnedFoldersIsLeftOrChanged) {
+    // Both walks really covered the drive: the folder the downloader's own
+    // folders live in was seen each time.
+    const std::wstring appData = local_app_data();
+    for (const DriveSnapshot* snapshot : {&g_driveBefore, &g_driveAfter}) {
+        EXPECT_TRUE(std::any_of(
+            snapshot->entries.begin(), snapshot->entries.end(),
+            [&](const auto& entry) { return _wcsicmp(entry.first.c_str(), appData.c_str()) == 0; }))
+            << narrow(appData) << " not among " << snapshot->entries.size() << " entries";
+    }
+
     std::vector<std::string> changes;
     for (const auto& [path, entry] : g_driveAfter.entries) {
         auto it = g_driveBefore.entries.find(path);
