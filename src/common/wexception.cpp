@@ -1,6 +1,7 @@
 #include "wexception.h"
 
 #include "text.h"
+#include "common_texts.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ std::wstring system_error_text(DWORD code) {
                              0, nullptr);
     if (n == 0 || buffer == nullptr) {
         if (buffer) LocalFree(buffer);
-        return format(L"Error code: 0x%x", static_cast<unsigned>(code));
+        return format(texts::kNoSystemText, static_cast<unsigned>(code));
     }
     std::wstring text(buffer, n);
     LocalFree(buffer);
@@ -52,7 +53,7 @@ std::wstring system_error_text(DWORD code) {
 std::wstring with_error_code(std::wstring_view base, DWORD code) {
     std::wstring text(base);
     if (code != 0)
-        text += format(L". Error: %d.", static_cast<int>(code));
+        text += format(texts::kErrorCodeEnding, static_cast<int>(code));
     else
         text += L".";
     return text;
