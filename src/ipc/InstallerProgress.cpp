@@ -1,4 +1,5 @@
 #include "InstallerProgress.h"
+#include "ipc_texts.h"
 
 #include <cstdint>
 #include <limits>
@@ -6,8 +7,6 @@
 namespace IPC {
 
 namespace {
-
-constexpr const wchar_t* kPleaseWait = L"Please wait...";
 
 bool IsDigit(wchar_t c) {
     return c >= L'0' && c <= L'9';
@@ -100,7 +99,7 @@ std::optional<ProgressReport> TranslateInstallerMessage(InstallerProgressState& 
                     state.reportedPosition = state.scriptInProgress ? state.totalTicks : state.startPosition;
                     state.currentTicks = 0;
                     state.scriptInProgress = f[3] == 1;
-                    return ProgressReport{kReportText | kReportPosition | kReportReset, kPleaseWait};
+                    return ProgressReport{kReportText | kReportPosition | kReportReset, texts::kPleaseWait};
                 case 1:  // action information
                     if (f[2] == 0) {
                         state.actionDataEnabled = 0;
@@ -110,7 +109,7 @@ std::optional<ProgressReport> TranslateInstallerMessage(InstallerProgressState& 
                     state.actionDataEnabled = 1;
                     return ProgressReport{kReportStep, std::move(text)};
                 case 2:  // progress
-                    if (state.totalTicks == 0) return ProgressReport{kReportText, kPleaseWait};
+                    if (state.totalTicks == 0) return ProgressReport{kReportText, texts::kPleaseWait};
                     state.currentTicks = Add(state.currentTicks, f[1]);
                     state.reportedPosition = state.forward ? state.currentTicks : Negate(state.currentTicks);
                     return ProgressReport{kReportPosition, std::move(text)};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "text.h"
+#include "ipc_texts.h"
 
 namespace IPC {
 
@@ -42,7 +43,7 @@ void OutputBuffer::Append(const void* data, std::size_t size) {
     try {
         bytes_.append(static_cast<const char*>(data), size);
     } catch (const std::exception&) {
-        Fail(L"Unexpected error writing to output buffer");
+        Fail(texts::kWriteBufferFailed);
     }
 }
 
@@ -55,7 +56,7 @@ OutputBuffer& OutputBuffer::WriteInt32(std::int32_t value) {
 
 OutputBuffer& OutputBuffer::WriteString(std::wstring_view text) {
     static_assert(sizeof(wchar_t) == 2, "the wire carries UTF-16 code units");
-    if (text.size() > 0x7FFFFFFF) Fail(L"Unexpected error writing to output buffer");
+    if (text.size() > 0x7FFFFFFF) Fail(texts::kWriteBufferFailed);
     std::int32_t type = kTypeString;
     auto count = static_cast<std::int32_t>(text.size());
     Append(&type, 4);
@@ -91,7 +92,7 @@ OutputBuffer& OutputBuffer::WriteBool(bool value) {
 void InputBuffer::ReadRaw(void* target, std::size_t size) {
     if (bytes_.size() - position_ < size) {
         position_ = bytes_.size();  // nothing more can be read
-        Fail(L"Unexpected end of input buffer");
+        Fail(texts::kInputBufferEnded);
     }
     std::memcpy(target, bytes_.data() + position_, size);
     position_ += size;
@@ -106,7 +107,7 @@ void InputBuffer::ExpectType(std::int32_t expected) {
     }
     if (pendingType_ != expected) {
         typePending_ = true;
-        Fail(L"Unexpected type found in input buffer");
+        Fail(texts::kInputBufferType);
     }
     typePending_ = false;
 }
@@ -133,7 +134,7 @@ std::wstring InputBuffer::ReadString() {
     // hostile count cannot make us reserve gigabytes.
     if (count < 0 || bytes_.size() - position_ < static_cast<std::size_t>(count) * 2) {
         position_ = bytes_.size();
-        Fail(L"Unexpected end of input buffer");
+        Fail(texts::kInputBufferEnded);
     }
     std::wstring text(static_cast<std::size_t>(count), L'\0');
     ReadRaw(text.data(), text.size() * 2);
@@ -230,7 +231,7 @@ void SetMessageReadMode(HANDLE pipe) {
     DWORD mode = PIPE_READMODE_MESSAGE;
     if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
         DWORD code = GetLastError();
-        throw wexception(FormattedFailureText(L"SetNamedPipeHandleState failed", code));
+        throw wexception(FormattedFailureText(texts::kPipeStateStem, code));
     }
 }
 
@@ -260,13 +261,12 @@ void Pipe::OpenClient(std::wstring name) {
     };
     open();
     if (!handle_ && GetLastError() == ERROR_PIPE_BUSY) {
-        if (!WaitNamedPipeW(name.c_str(), kBusyWaitMs))
-            Fail(L"Timeout while trying to connect to a named pipe, pipe is busy");
+        if (!WaitNamedPipeW(name.c_str(), kBusyWaitMs)) Fail(texts::kPipeBusy);
         open();
     }
     if (!handle_) {
         DWORD code = GetLastError();
-        throw wexception(ConnectFailureText(L"Unable to connect to a named pipe", code));
+        throw wexception(ConnectFailureText(texts::kPipeConnectStem, code));
     }
     SetMessageReadMode(handle_.get());
 }
@@ -283,7 +283,7 @@ void Pipe::CreateServer(const std::wstring& name) {
                                    PIPE_UNLIMITED_INSTANCES, kChunkSize, kChunkSize, 0, &attributes));
     if (!handle_) {
         DWORD code = GetLastError();
-        throw wexception(ConnectFailureText(L"Unable to connect to a named pipe", code));
+        throw wexception(ConnectFailureText(texts::kPipeConnectStem, code));
     }
     SetMessageReadMode(handle_.get());
 
@@ -292,7 +292,7 @@ void Pipe::CreateServer(const std::wstring& name) {
         std::lock_guard<std::mutex> guard(state.lock);
         if (state.stop) {
             handle_.reset();
-            Fail(L"The pipe terminated.");
+            Fail(texts::kPipeTerminated);
         }
         state.waiting = handle_.get();
     }
@@ -308,11 +308,11 @@ void Pipe::CreateServer(const std::wstring& name) {
         // Close at once: the waker's CallNamedPipeW returns only when this
         // instance goes away.
         handle_.reset();
-        Fail(L"The pipe terminated.");
+        Fail(texts::kPipeTerminated);
     }
     if (!connected) {
         handle_.reset();
-        throw wexception(FormattedFailureText(L"Client failed to connect", code));
+        throw wexception(FormattedFailureText(texts::kClientConnectStem, code));
     }
 }
 
@@ -352,8 +352,8 @@ InputBuffer Pipe::Read() {
         bytes.append(chunk, got);
         if (ok) break;
         if (code == ERROR_MORE_DATA) continue;
-        if (code == ERROR_BROKEN_PIPE) Fail(L"Pipe disconnected");
-        throw wexception(L"Error reading from pipe: " + std::to_wstring(code));
+        if (code == ERROR_BROKEN_PIPE) Fail(texts::kPipeDisconnected);
+        throw wexception(texts::kPipeReadErrorPrefix + std::to_wstring(code));
     }
     return InputBuffer(std::move(bytes));
 }
@@ -362,7 +362,7 @@ void Pipe::Write(const OutputBuffer& buffer) {
     const std::string& bytes = buffer.Bytes();
     DWORD written = 0;
     if (!WriteFile(handle_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        Fail(L"Failed to write to pipe");
+        Fail(texts::kPipeWriteFailed);
 }
 
 }  // namespace IPC

@@ -4,6 +4,7 @@
 
 #include "text.h"
 #include "wexception.h"
+#include "ipc_texts.h"
 
 namespace IPC {
 
@@ -100,7 +101,7 @@ bool PipeListener::StartListener(std::wstring& errorText, DWORD& errorCode) {
     HANDLE thread = CreateThread(nullptr, 0, ListenerMain, context.get(), 0, nullptr);
     if (!thread) {
         errorCode = GetLastError();
-        errorText = with_error_code(L"Failed to start the pipe thread", errorCode);
+        errorText = with_error_code(texts::kPipeThreadStem, errorCode);
         return false;
     }
     (void)context.release();

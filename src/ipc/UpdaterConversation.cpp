@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include "launch_state.h"
+#include "ipc_texts.h"
 
 namespace IPC {
 
@@ -78,12 +79,12 @@ std::shared_ptr<Pipe> UpdaterClient::OpenUpdaterPipe() {
         } catch (const wexception&) {
         }
     }
-    throw wexception(L"Unable to open named pipe.");
+    throw wexception(texts::kPipeOpenFailed);
 }
 
 void UpdaterClient::TransactLocked(const OutputBuffer& request, InputBuffer& reply) {
     try {
-        if (!pipe_) throw wexception(L"Pipe disconnected");
+        if (!pipe_) throw wexception(texts::kPipeDisconnected);
         pipe_->Write(request);
         reply = pipe_->Read();
         return;
@@ -226,7 +227,7 @@ bool HandleConnectUpdater(UpdaterClient& client, const LaunchState& launch) {
                                 launch.productFolder, launch.updaterPipeName, launch.applicationIdOverride))
         return true;
     DWORD code = GetLastError();
-    throw windows_error(L"Failed to connect to the updater process.", code);
+    throw windows_error(texts::kUpdaterConnectFailed, code);
 }
 
 bool HandleBlockShutdown(HWND progressWindow, DWORD osMajorVersion) {
