@@ -12,6 +12,7 @@
 #include "text.h"
 #include "wexception.h"
 #include "window_messages.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ bool CBootstrapper::Initialize(const EngineStartup& startup) {
     m_serviceName = config.application + L"_" + config.id;
     m_serviceFileName = config.application + L".service.exe";
     m_serviceDisplayName = config.productName;
-    m_serviceDescription = config.productName + L" Service Installer";
+    m_serviceDescription = config.productName + texts::kServiceDescriptionSuffix;
 
     OperationError error;
     FolderEnvironment& environment = m_folderEnvironment ? *m_folderEnvironment : system_folder_environment();
@@ -242,7 +243,7 @@ void CBootstrapper::RunTasks() {
             const auto* withCode = dynamic_cast<const windows_error*>(&failure);
             Fail(failure.message(), withCode ? static_cast<LONG>(withCode->code()) : 0);
         } catch (const std::bad_alloc&) {
-            Fail(L"Not enough memory.", ERROR_NOT_ENOUGH_MEMORY);
+            Fail(texts::kNotEnoughMemory, ERROR_NOT_ENOUGH_MEMORY);
         }
         if (run.finished.load()) continue;
         Sleep(m_turnPause);

@@ -10,6 +10,7 @@
 #include "text.h"
 #include "wexception.h"
 #include "xml_document.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -248,16 +249,11 @@ bool program_matches(const DescriptionInputs& in, const std::wstring& expected, 
     DWORD code = path.empty() ? GetLastError() : 0;
     const std::wstring digest = path.empty() ? std::wstring() : program_digest(path, code);
     if (digest.empty()) {
-        error.set(with_error_code(
-                      L"The downloader program cannot be read to check it against 'version_info.xml'", code),
-                  code);
+        error.set(with_error_code(texts::kProgramUnreadableStem, code), code);
         return false;
     }
     if (!iequals(digest, expected)) {
-        error.set(
-            L"The downloader program does not match 'version_info.xml' (its digest differs); download "
-            L"the setup program again.",
-            ERROR_INVALID_DATA);
+        error.set(texts::kProgramMismatch, ERROR_INVALID_DATA);
         return false;
     }
     return true;
@@ -278,7 +274,7 @@ bool read_applying_version(xml::CXmlDocument& doc, const DescriptionInputs& in, 
 
     doc.IntoElement();
     if (!doc.FindElement(L"files")) {
-        error.set(L"XML error: Can't find the 'files' tag.", 0);
+        error.set(texts::kNoFilesTag, 0);
         return false;
     }
     state.packageFileName = doc.GetAttribute(L"msi");
@@ -360,7 +356,7 @@ bool InterpretDescription(xml::CXmlDocument& doc, const DescriptionInputs& in, D
                           OperationError& error, DescriptionFlags& flags) {
     doc.ResetPosition();
     if (!doc.FindElement(L"application")) {
-        error.set(L"XML error: Can't find the 'application' tag.", 0);
+        error.set(texts::kNoApplicationTag, 0);
         return false;
     }
     doc.IntoElement();

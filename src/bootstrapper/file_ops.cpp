@@ -5,6 +5,7 @@
 #include "text.h"
 #include "unique_handle.h"
 #include "wexception.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -28,8 +29,7 @@ bool create_tree(const std::wstring& path, const PermissionReset* reset, Operati
     if (PathFileExistsW(path.c_str())) return true;
     if (!CreateDirectoryW(path.c_str(), nullptr)) {
         DWORD code = GetLastError();
-        if (error)
-            error->set(with_error_code(format(L"Failed to create directory (%s)", path.c_str()), code), code);
+        if (error) error->set(with_error_code(format(texts::kCreateDirectoryStem, path.c_str()), code), code);
         SetLastError(code);
         return false;
     }

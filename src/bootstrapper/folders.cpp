@@ -6,6 +6,7 @@
 #include "file_ops.h"
 #include "text.h"
 #include "unique_handle.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ bool choose_base_folder(bool administrator_mode, bool low_integrity, const std::
         }
     }
     if (FAILED(result)) {
-        error.set(L"Failed to find local appdata directory.", static_cast<DWORD>(result));
+        error.set(texts::kLocalAppDataNotFound, static_cast<DWORD>(result));
         return false;
     }
     base_folder = path;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "text.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -56,12 +57,12 @@ bool PermissionReset::apply(const std::wstring& path, OperationError& error) con
     if (administrator_mode_) {
         owner = std::make_unique<HeapBlock>(kMaxSidSize);
         if (!owner->get()) {
-            error.set(L"Failed to allocate memory for well known SID.", GetLastError());
+            error.set(texts::kSidAllocationFailed, GetLastError());
             return false;
         }
         DWORD size = kMaxSidSize;
         if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, owner->get(), &size)) {
-            error.set(L"Failed to create well known SID.", GetLastError());
+            error.set(texts::kSidCreationFailed, GetLastError());
             return false;
         }
         info |= OWNER_SECURITY_INFORMATION;
@@ -71,7 +72,7 @@ bool PermissionReset::apply(const std::wstring& path, OperationError& error) con
     // is left with what it inherits from its parent.
     ACL empty_dacl;
     if (!InitializeAcl(&empty_dacl, sizeof(empty_dacl), ACL_REVISION)) {
-        error.set(L"Failed to create well known SID.", GetLastError());
+        error.set(texts::kSidCreationFailed, GetLastError());
         return false;
     }
 
@@ -92,8 +93,7 @@ bool PermissionReset::apply(const std::wstring& path, OperationError& error) con
         }
     }
     if (FAILED(result)) {
-        error.set(format(L"Failed to reset the ACL on cached file: %ls.", path.c_str()),
-                  static_cast<DWORD>(result));
+        error.set(format(texts::kResetAclFailed, path.c_str()), static_cast<DWORD>(result));
         return false;
     }
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);

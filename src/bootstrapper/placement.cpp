@@ -8,6 +8,7 @@
 #include "safe_path.h"
 #include "text.h"
 #include "wexception.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -79,8 +80,7 @@ bool FilePlacement::write_body(const std::wstring& path, std::string_view body, 
         written = write_whole_file(path, body.data(), static_cast<DWORD>(body.size()));
     if (written) return true;
     DWORD code = GetLastError();
-    error.set(with_error_code(format(L"Failed to create '%s' file", file_name_part(path).c_str()), code),
-              code);
+    error.set(with_error_code(format(texts::kCreateFileStem, file_name_part(path).c_str()), code), code);
     return false;
 }
 
@@ -98,7 +98,7 @@ bool FilePlacement::place(const std::wstring& path, const std::wstring& expected
                          : move();
         if (!moved) {
             DWORD code = GetLastError();
-            error.set(with_error_code(format(L"Failed to rename '%s' file", path.c_str()), code), code);
+            error.set(with_error_code(format(texts::kRenameFileStem, path.c_str()), code), code);
             return false;
         }
     }
@@ -110,7 +110,7 @@ bool FilePlacement::place(const std::wstring& path, const std::wstring& expected
 
     // An empty file has no digest, so it never matches a listed one.
     if (!expected.empty() && !iequals(file_digest(final_path), expected)) {
-        error.text = format(L"Wrong file hash: '%s'.", file_name_part(path).c_str());
+        error.text = format(texts::kWrongFileHash, file_name_part(path).c_str());
         return false;
     }
     return true;
@@ -145,7 +145,7 @@ bool FilePlacement::updater_copy(const std::wstring& final_path, OperationError&
             SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!DeleteFileW(target.c_str())) {
             DWORD code = GetLastError();
-            error.set(with_error_code(format(L"Failed to delete '%s' file", target.c_str()), code), code);
+            error.set(with_error_code(format(texts::kDeleteFileStem, target.c_str()), code), code);
             return false;
         }
     }
@@ -159,9 +159,8 @@ bool FilePlacement::updater_copy(const std::wstring& final_path, OperationError&
     BOOL cancel = FALSE;
     if (!copy_file_with_progress(final_path.c_str(), target.c_str(), nullptr, nullptr, &cancel, 0)) {
         DWORD code = GetLastError();
-        error.set(
-            with_error_code(format(L"Failed to copy '%s' file", file_name_part(final_path).c_str()), code),
-            code);
+        error.set(with_error_code(format(texts::kCopyFileStem, file_name_part(final_path).c_str()), code),
+                  code);
         return false;
     }
     return true;

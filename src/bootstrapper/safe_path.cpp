@@ -4,6 +4,7 @@
 
 #include "file_ops.h"
 #include "text.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -71,6 +72,5 @@ bool join_listed_name(const std::wstring& folder, std::wstring_view name, std::w
 }
 
 void refuse_listed_name(std::wstring_view name, OperationError& error) {
-    error.set(format(L"Invalid file name '%s' in version_info.xml.", std::wstring(name).c_str()),
-              ERROR_INVALID_NAME);
+    error.set(format(texts::kInvalidFileName, std::wstring(name).c_str()), ERROR_INVALID_NAME);
 }

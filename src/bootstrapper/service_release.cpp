@@ -7,6 +7,7 @@
 #include "service_control.h"
 #include "text.h"
 #include "wexception.h"
+#include "engine_texts.h"
 
 namespace {
 
@@ -71,6 +72,6 @@ bool ServiceRelease::delete_file(const std::wstring& path, OperationError& error
     });
     if (deleted) return true;
     DWORD code = GetLastError();
-    error.set(with_error_code(format(L"Failed to delete '%s' file", path.c_str()), code), code);
+    error.set(with_error_code(format(texts::kDeleteFileStem, path.c_str()), code), code);
     return false;
 }

@@ -4,28 +4,18 @@
 #include "security_key.h"
 #include "signature_verify.h"
 #include "text.h"
-
-namespace {
-
-constexpr wchar_t kKeyMismatch[] =
-    L"Security error: The security key doesn't match the signature of 'version_info.xml'.";
-
-}  // namespace
+#include "engine_texts.h"
 
 bool CheckSignature(const std::wstring& path, OperationError& error) {
     const DWORD loaded = LoadCryptXml();
     if (loaded != 0) {
-        error.set(
-            format(L"Failed to initialize CryptoXML API (HRESULT = 0x%x).", static_cast<unsigned>(loaded)),
-            loaded);
+        error.set(format(texts::kCryptXmlInitFailed, static_cast<unsigned>(loaded)), loaded);
         return false;
     }
     const HRESULT result = VerifyXmlSignature(path);
     if (result != S_OK) {
         const DWORD code = static_cast<DWORD>(result);
-        error.set(format(L"Failed to check the signature of version_info.xml (HRESULT = 0x%x).",
-                         static_cast<unsigned>(code)),
-                  code);
+        error.set(format(texts::kSignatureCheckFailed, static_cast<unsigned>(code)), code);
         return false;
     }
     return true;
@@ -43,7 +33,7 @@ bool AcceptDescription(bool signedDescription, const std::wstring& certificateTe
 
     if (keyDigits.find_first_not_of('0') == std::string_view::npos) {
         if (signedDescription) {
-            error.text = L"Security error: The security key is empty.";
+            error.text = texts::kKeyEmpty;
             return false;
         }
         return true;
@@ -51,7 +41,7 @@ bool AcceptDescription(bool signedDescription, const std::wstring& certificateTe
     // With a key set, an unsigned description is refused whatever its
     // certificate text; comparing digests only makes sense for a signed one.
     if (!signedDescription || !certificate_matches_key(certificateText, keyDigits)) {
-        error.text = kKeyMismatch;
+        error.text = texts::kKeyMismatch;
         return false;
     }
     return true;

@@ -11,12 +11,11 @@
 #include "settings.h"
 #include "text.h"
 #include "window_messages.h"
+#include "engine_texts.h"
 
 namespace {
 
 constexpr wchar_t kDescriptionName[] = L"version_info.xml";
-constexpr wchar_t kIndexOutOfRange[] = L"The file index is outside the allowable range of values.";
-constexpr wchar_t kUnsupportedTask[] = L"Unsupported task.";
 
 bool file_exists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -170,8 +169,7 @@ void CBootstrapper::TaskDownloadVersionInfo() {
         m_copyCompleted = false;
         if (!copy_file_with_progress(m_descriptionLocation.c_str(), target.c_str(),
                                      &CBootstrapper::PackageCopyProgress, this, nullptr, 0)) {
-            FailWin32(L"Failed to copy the 'version_info.xml' file. Error: %d.",
-                      L"Failed to copy the 'version_info.xml' file.", L"", GetLastError());
+            FailWin32(texts::kCopyDescriptionWithCode, texts::kCopyDescription, L"", GetLastError());
             return;
         }
         OperationError error;
@@ -194,18 +192,16 @@ void CBootstrapper::TaskDownloadFile(bool prerequisite) {
 
     if (prerequisite ? m_description.prerequisites.urls.empty() : m_description.files.urls.empty()) {
         if (prerequisite) {
-            Fail(format(L"No prerequisites were found in the 'version_info.xml' file. Source url: %s.",
-                        m_descriptionLocation.c_str()),
-                 m_errorCode.load());
+            Fail(format(texts::kNoPrerequisites, m_descriptionLocation.c_str()), m_errorCode.load());
         } else {
-            m_noticeText = format(L"The %s v%s product is not available.", settings().productName.c_str(),
+            m_noticeText = format(texts::kProductNotAvailable, settings().productName.c_str(),
                                   settings().version.c_str());
             RaiseFinished();
         }
         return;
     }
     if (!IndexInRange(prerequisite)) {
-        Fail(kIndexOutOfRange, m_errorCode.load());
+        Fail(texts::kIndexOutOfRange, m_errorCode.load());
         return;
     }
     const std::uint32_t index = prerequisite ? m_prerequisiteIndex : m_fileIndex;
@@ -234,8 +230,7 @@ void CBootstrapper::TaskDownloadFile(bool prerequisite) {
         }
         if (prerequisite) {
             if (!DeleteFileW(placed.c_str())) {
-                FailWin32(L"Failed to delete '%s' file. Error: %d.", L"Failed to delete '%s' file.", placed,
-                          GetLastError());
+                FailWin32(texts::kDeleteFileWithCode, texts::kDeleteFile, placed, GetLastError());
                 return;
             }
         } else {
@@ -261,8 +256,7 @@ void CBootstrapper::TaskDownloadFile(bool prerequisite) {
                 url.c_str(), path.c_str(),
                 prerequisite ? &CBootstrapper::PrerequisiteCopyProgress : &CBootstrapper::PackageCopyProgress,
                 this, nullptr, 0)) {
-            FailWin32(L"Failed to copy '%s' file. Error: %d.", L"Failed to copy '%s' file.", name,
-                      GetLastError());
+            FailWin32(texts::kCopyFileWithCode, texts::kCopyFile, name, GetLastError());
             return;
         }
         // The copy routine has already moved the index on.
@@ -279,8 +273,7 @@ void CBootstrapper::TaskProcessResponse() {
         case kTaskDownloadVersionInfo: {
             const std::wstring path = DescriptionPath();
             if (!write_whole_file(path, m_responseBody.data(), static_cast<DWORD>(m_responseBody.size()))) {
-                FailWin32(L"Failed to create the 'version_info.xml' file. Error: %d.",
-                          L"Failed to create the 'version_info.xml' file.", L"", GetLastError());
+                FailWin32(texts::kCreateDescriptionWithCode, texts::kCreateDescription, L"", GetLastError());
                 return;
             }
             OperationError error;
@@ -296,7 +289,7 @@ void CBootstrapper::TaskProcessResponse() {
         case kTaskDownloadPrerequisiteFile: {
             const bool prerequisite = m_downloadTask.load() == kTaskDownloadPrerequisiteFile;
             if (!IndexInRange(prerequisite)) {
-                Fail(kIndexOutOfRange, m_errorCode.load());
+                Fail(texts::kIndexOutOfRange, m_errorCode.load());
                 return;
             }
             if (!PlaceFile(prerequisite, true, prerequisite ? m_prerequisiteIndex : m_fileIndex)) return;
@@ -304,7 +297,7 @@ void CBootstrapper::TaskProcessResponse() {
             return;
         }
         default:
-            Fail(kUnsupportedTask, m_errorCode.load());
+            Fail(texts::kUnsupportedTask, m_errorCode.load());
     }
 }
 
@@ -313,7 +306,7 @@ void CBootstrapper::TaskReadXml() {
     m_downloadTask = kTaskReadXml;
     const std::wstring path = DescriptionPath();
     if (!file_exists(path)) {
-        Fail(format(L"Can't find the 'version_info.xml' file (%s).", path.c_str()), m_errorCode.load());
+        Fail(format(texts::kDescriptionNotFound, path.c_str()), m_errorCode.load());
         return;
     }
     if (!Notice(kNoticeReadingDescription, path, false)) return;
@@ -321,15 +314,14 @@ void CBootstrapper::TaskReadXml() {
     if (!read_whole_file(path, bytes)) {
         const DWORD code = GetLastError();
         if (code != 0)
-            Fail(format(L"Failed to read 'version_info.xml' file (%s). Error: %d.", path.c_str(),
-                        static_cast<int>(code)),
+            Fail(format(texts::kReadDescriptionWithCode, path.c_str(), static_cast<int>(code)),
                  static_cast<LONG>(code));
         else
-            Fail(format(L"Failed to read 'version_info.xml' file (%s).", path.c_str()), 0);
+            Fail(format(texts::kReadDescription, path.c_str()), 0);
         return;
     }
     if (!m_document.SetDocument(widen(bytes))) {
-        Fail(format(L"Failed to load 'version_info.xml' file (%s).", path.c_str()), m_errorCode.load());
+        Fail(format(texts::kLoadDescription, path.c_str()), m_errorCode.load());
         return;
     }
     engine_run_state().currentTask.exchange(kTaskParseXml);
@@ -370,9 +362,7 @@ void CBootstrapper::TaskParseXml() {
         return;
     }
     if (m_description.products.empty()) {
-        Fail(
-            format(L"No products found in 'version_info.xml'. Source url: %s", m_descriptionLocation.c_str()),
-            m_errorCode.load());
+        Fail(format(texts::kNoProducts, m_descriptionLocation.c_str()), m_errorCode.load());
         return;
     }
     EngineRunState& run = engine_run_state();
@@ -392,7 +382,7 @@ void CBootstrapper::TaskRunMsi() {
     ++m_completedSteps;
     m_downloadTask = kTaskRunMsi;
     if (m_description.packageFileName.empty()) {
-        Fail(L"The 'msi' attribute is not defined in the 'version_info.xml' file.", m_errorCode.load());
+        Fail(texts::kNoMsiAttribute, m_errorCode.load());
         return;
     }
     PostMessageW(m_progressWindow, WM_DL_HIDE_PROGRESS, 0, 0);
@@ -401,8 +391,7 @@ void CBootstrapper::TaskRunMsi() {
     // The updater still hears the package about to be installed and the end
     // of the installation step.
     if (Notice(kNoticeInstallStarts, path_join(m_folders.cache, m_description.packageFileName), false))
-        Fail(L"Installing the package is not available in this version of the downloader.",
-             ERROR_CALL_NOT_IMPLEMENTED);
+        Fail(texts::kPackageNotAvailable, ERROR_CALL_NOT_IMPLEMENTED);
     m_completedSteps = m_description.totalSteps;
     UpdaterNotice(kNoticeInstallEnded, settings().version, m_bytesTotal.load(), m_bytesDone.load(),
                   m_description.totalSteps, m_completedSteps.load(), false);
@@ -411,8 +400,7 @@ void CBootstrapper::TaskRunMsi() {
 void CBootstrapper::TaskInstallPrerequisites() {
     ++m_completedSteps;
     m_downloadTask = kTaskInstallPrerequisites;
-    Fail(L"Installing prerequisites is not available in this version of the downloader.",
-         ERROR_CALL_NOT_IMPLEMENTED);
+    Fail(texts::kPrerequisitesNotAvailable, ERROR_CALL_NOT_IMPLEMENTED);
 }
 
 void CBootstrapper::TaskExit() {
@@ -425,7 +413,7 @@ void CBootstrapper::TaskExit() {
 void CBootstrapper::OnResponseReceived(FCHttpRequest& request) {
     if (request.GetStatusCode() != 0) return;
     DeleteRequest(request.GetRequestId());
-    m_noticeText = L"The server is not available at the moment. Please try again later.";
+    m_noticeText = texts::kServerNotAvailable;
     RaiseFinished();
 }
 
@@ -451,21 +439,20 @@ void CBootstrapper::OnRequestFinished(FCHttpRequest& request) {
                 engine_run_state().currentTask.exchange(kTaskProcessResponse);
                 return;
             }
-            Fail(request.GetRangeStart() != 0 ? L"Download error (not support range)." : L"Download error.",
-                 200);
+            Fail(request.GetRangeStart() != 0 ? texts::kDownloadErrorNoRange : texts::kDownloadError, 200);
             return;
         }
         case 403:
-            Fail(L"403 error: Forbidden: " + url, 403);
+            Fail(texts::kForbiddenPrefix + url, 403);
             return;
         case 404:
-            Fail(format(L"404 error: Not Found: %s.", url.c_str()), 404);
+            Fail(format(texts::kNotFound, url.c_str()), 404);
             return;
         case 407:
-            Fail(L"407 error: Proxy Authentication Required: " + url, 407);
+            Fail(texts::kProxyAuthenticationPrefix + url, 407);
             return;
         default:
-            Fail(format(L"Download error, status code: %d, url: %s.", status, url.c_str()), status);
+            Fail(format(texts::kDownloadStatus, status, url.c_str()), status);
     }
 }
 
@@ -506,10 +493,10 @@ DWORD CBootstrapper::CopyProgress(LONGLONG total, LONGLONG transferred, bool pre
         const LONG task = m_downloadTask.load();
         if (prerequisite) {
             if (task != kTaskDownloadPrerequisiteFile) {
-                SetErrorText(kUnsupportedTask);
+                SetErrorText(texts::kUnsupportedTask);
                 RaiseFinished();
             } else if (!IndexInRange(true)) {
-                SetErrorText(kIndexOutOfRange);
+                SetErrorText(texts::kIndexOutOfRange);
                 RaiseFinished();
             } else {
                 AdvanceFile(true);
@@ -518,13 +505,13 @@ DWORD CBootstrapper::CopyProgress(LONGLONG total, LONGLONG transferred, bool pre
             run.currentTask.exchange(kTaskReadXml);
         } else if (task == kTaskDownloadFile) {
             if (!IndexInRange(false)) {
-                SetErrorText(kIndexOutOfRange);
+                SetErrorText(texts::kIndexOutOfRange);
                 RaiseFinished();
             } else {
                 AdvanceFile(false);
             }
         } else {
-            SetErrorText(kUnsupportedTask);
+            SetErrorText(texts::kUnsupportedTask);
             RaiseFinished();
         }
         return PROGRESS_CONTINUE;
