@@ -9,6 +9,7 @@
 #include "text.h"
 #include "updater_link.h"
 #include "wexception.h"
+#include "downloader_texts.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ std::wstring compose_failure_text(std::wstring_view text, DWORD code) {
     if (!text.empty() && code != 0 && text.find(L"Error:") == std::wstring_view::npos) {
         std::wstring out(text);
         if (out.size() > 2 && out.ends_with(L"\r\n")) out.resize(out.size() - 2);
-        return out + format(L" Error code: 0x%X.", static_cast<unsigned>(code));
+        return out + format(texts::kErrorCodeSuffix, static_cast<unsigned>(code));
     }
     if (!text.empty()) return std::wstring(text);
     return system_error_text(code);
@@ -116,7 +117,7 @@ Failure current_failure() {
     } catch (...) {
         DWORD last = GetLastError();
         if (last != 0) return {system_error_text(last), last};
-        return {L"Unknown error.", 0};
+        return {texts::kUnknownError, 0};
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include "progress_window.h"
 #include "text.h"
+#include "downloader_texts.h"
 
 std::wstring size_text(unsigned long long bytes) {
     static constexpr const wchar_t* units[] = {L"B", L"kB", L"MB", L"GB", L"TB", L"PB", L"EB", L"ZB", L"YB"};
@@ -20,8 +21,9 @@ std::wstring progress_line(const std::wstring& progressText, unsigned long done,
     const bool prefix = !is_empty_value(progressText);
     if (total > 0) {
         std::wstring done_text = size_text(done), total_text = size_text(static_cast<unsigned long>(total));
-        return prefix ? format(L"%s%s of %s", progressText.c_str(), done_text.c_str(), total_text.c_str())
-                      : format(L"%s of %s", done_text.c_str(), total_text.c_str());
+        return prefix ? format(texts::kProgressWithPrefix, progressText.c_str(), done_text.c_str(),
+                               total_text.c_str())
+                      : format(texts::kProgress, done_text.c_str(), total_text.c_str());
     }
     return prefix ? progressText + size_text(done) : size_text(done);
 }

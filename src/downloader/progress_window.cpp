@@ -19,6 +19,8 @@
 #include "wexception.h"
 #include "window_failure.h"
 #include "window_messages.h"
+#include "downloader_texts.h"
+#include "ipc_texts.h"
 
 namespace {
 
@@ -109,25 +111,23 @@ void on_start() {
     UiState& ui = ui_state();
     DescriptionSource source = locate_description(state.currentInstallationUrl, state.executableFolder);
     ui.sourceKind = source.kind;
-    if (source.kind == kSourceRefused)
-        throw windows_error(L"The 'Installation Url' parameter is not correctly formed.", 0);
+    if (source.kind == kSourceRefused) throw windows_error(texts::kBadInstallationUrl, 0);
     ui.descriptionLocation = source.location;
 
     IDownloadEngine* engine = download_engine();
     if (!engine) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        throw windows_error(L"Failed to start the downloader thread.", GetLastError());
+        throw windows_error(texts::kThreadStartFailed, GetLastError());
     }
     if (!engine->Start(source.kind, source.location))
-        throw windows_error(L"Failed to start the downloader thread.", GetLastError());
+        throw windows_error(texts::kThreadStartFailed, GetLastError());
     switch (WaitForSingleObject(ui.engineStarted, kEngineStartTimeout)) {
         case WAIT_OBJECT_0:
             return;
         case WAIT_TIMEOUT:
-            throw windows_error(L"Failed to start the downloader thread (the time-out interval elapsed).",
-                                GetLastError());
+            throw windows_error(texts::kThreadStartTimedOut, GetLastError());
         default:
-            throw windows_error(L"Failed to start the downloader thread.", GetLastError());
+            throw windows_error(texts::kThreadStartFailed, GetLastError());
     }
 }
 
@@ -192,9 +192,8 @@ void on_download_failed(WPARAM wParam, LPARAM lParam) {
                               lParam == kTaskDownloadFile || lParam == kTaskDownloadPrerequisiteFile;
     if (failOverTask && fail_over()) return;
 
-    const std::wstring message =
-        text ? format(L"%s Task name: %s.", text.get(), task.c_str())
-             : format(L"Download failed (unknown error). Task name: %s.", task.c_str());
+    const std::wstring message = text ? format(texts::kFailureWithTask, text.get(), task.c_str())
+                                      : format(texts::kUnknownFailureWithTask, task.c_str());
     text.reset();
     const LaunchState& state = launch_state();
     if (IUpdaterLink* link = updater_link()) link->SendFailure(message, 0);
@@ -236,7 +235,7 @@ void on_connect_updater() {
         PostMessageW(state.progressWindow, WM_DL_START, 0, 0);
         return;
     }
-    throw windows_error(L"Failed to connect to the updater process.", GetLastError());
+    throw windows_error(texts::kUpdaterConnectFailed, GetLastError());
 }
 
 void on_block_shutdown(HWND window) {
@@ -252,8 +251,7 @@ void on_relaunch_elevated() {
     state.arguments += L"/afterReboot=\"" + (engine ? engine->CacheFolder() : std::wstring()) + L"\"";
     if (LaunchElevated(state.executablePath, state.arguments, state.executableFolder) < 32) {
         if (engine) engine->ClearElevationRequired();
-        ShowErrorBox(L"Insufficient privileges in order to remove the previous version of the product.",
-                     state.dpiX, state.dpiY);
+        ShowErrorBox(texts::kPrivilegesForRemoval, state.dpiX, state.dpiY);
     }
     PostMessageW(state.mainWindow, WM_CLOSE, 0, 0);
 }

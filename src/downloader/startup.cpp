@@ -17,6 +17,7 @@
 #include "text.h"
 #include "updater_link_ipc.h"
 #include "wexception.h"
+#include "downloader_texts.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void read_os_version(LaunchState& state) {
             state.osMinorVersion = plain.dwMinorVersion;
         }
     }
-    if (state.osMajorVersion < 5) throw windows_error(L"Unsupported operating system.", 0);
+    if (state.osMajorVersion < 5) throw windows_error(texts::kUnsupportedSystem, 0);
 }
 
 void read_user_language(LaunchState& state) {
@@ -84,12 +85,12 @@ void load_window_class_name(HINSTANCE instance, LaunchState& state) {
 }  // namespace
 
 std::wstring ReadOriginalFilename(const std::wstring& path) {
-    const wchar_t* const noBlock = L"Failed to open 'FileVersionInfo' of the downloader.";
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (size == 0) throw windows_error(noBlock, 0);
+    if (size == 0) throw windows_error(texts::kNoVersionInfo, 0);
     std::vector<BYTE> block(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) throw windows_error(noBlock, 0);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data()))
+        throw windows_error(texts::kNoVersionInfo, 0);
 
     struct Translation {
         WORD language;
@@ -100,7 +101,7 @@ std::wstring ReadOriginalFilename(const std::wstring& path) {
     if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
                         &length) ||
         translation == nullptr || length < sizeof(Translation))
-        throw windows_error(noBlock, 0);
+        throw windows_error(texts::kNoVersionInfo, 0);
 
     unsigned long key = (static_cast<unsigned long>(translation->language) << 16) | translation->codePage;
     std::wstring subBlock = format(L"\\StringFileInfo\\%08lx\\%s", key, L"OriginalFilename");
@@ -108,7 +109,7 @@ std::wstring ReadOriginalFilename(const std::wstring& path) {
     length = 0;
     if (!VerQueryValueW(block.data(), subBlock.c_str(), reinterpret_cast<void**>(&value), &length) ||
         value == nullptr || length == 0 || value[0] == L'\0')
-        throw windows_error(L"Failed to read 'OriginalFilename' of the downloader.", 0);
+        throw windows_error(texts::kNoOriginalFilename, 0);
     return std::wstring(value, wcsnlen(value, length));
 }
 
@@ -146,9 +147,7 @@ int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
 
         // 6. COM, single-threaded apartment (the taskbar list and the windows live here).
         HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (FAILED(hr))
-            throw windows_error(
-                format(L"Failed to initialize COM library. Error code = %d.", static_cast<int>(hr)), 0);
+        if (FAILED(hr)) throw windows_error(format(texts::kComInitFailed, static_cast<int>(hr)), 0);
         MarkComInitialized();
 
         // 7. User locale.
@@ -214,7 +213,7 @@ int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
         if (!RegisterMainWindowClass(instance) || !CreateDownloaderWindows(instance, show)) {
             DWORD error = GetLastError();
             if (error != 0) throw windows_error(error);
-            throw windows_error(L"Unknown error in the InitInstance function.", 0);
+            throw windows_error(texts::kInitInstanceFailed, 0);
         }
 
         // 22. From now on a second copy finds us.
@@ -225,11 +224,9 @@ int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
 
         // 24. A non-zero quit code is an installer's failure.
         if (quitCode != 0) {
-            if (config.productName.empty())
-                throw windows_error(format(L"The installer failed. Exit code: %d.", quitCode), 0);
-            throw windows_error(
-                format(L"The '%s' installer failed. Exit code: %d.", config.productName.c_str(), quitCode),
-                0);
+            if (config.productName.empty()) throw windows_error(format(texts::kInstallerFailed, quitCode), 0);
+            throw windows_error(format(texts::kNamedInstallerFailed, config.productName.c_str(), quitCode),
+                                0);
         }
 
         CommonShutdown();
@@ -247,7 +244,7 @@ int RunDownloader(HINSTANCE instance, const wchar_t* arguments, int show) {
         ReportEntryFailure(EntrySystemText(static_cast<DWORD>(code)), static_cast<DWORD>(code));
     } catch (...) {
         DWORD code = GetLastError();
-        ReportEntryFailure(code != 0 ? EntrySystemText(code) : std::wstring(L"Unknown error."), code);
+        ReportEntryFailure(code != 0 ? EntrySystemText(code) : std::wstring(texts::kUnknownError), code);
     }
     CommonShutdown();
     return 0;
