@@ -13,21 +13,9 @@
 #include "wexception.h"
 #include "window_messages.h"
 #include "engine_texts.h"
+#include "module_path.h"
 
 namespace {
-
-std::wstring module_file_name() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 std::wstring canonical_folder(const std::wstring& path) {
     std::wstring folder = directory_part(path);
@@ -73,7 +61,7 @@ CBootstrapper& the_bootstrapper() {
 CBootstrapper::CBootstrapper()
     : m_finishedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_pipeEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      m_ownPath(module_file_name()),
+      m_ownPath(module_path()),
       m_ownFolder(canonical_folder(m_ownPath)),
       m_windowsMajorVersion(read_windows_major_version()) {
     m_description.totalSteps = 5;

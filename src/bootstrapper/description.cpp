@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "file_ops.h"
+#include "module_path.h"
 #include "program_digest.h"
 #include "safe_path.h"
 #include "signature.h"
@@ -245,7 +246,7 @@ void add_older_version(xml::CXmlDocument& doc, const std::wstring& language, Des
 // The downloader's integrity check: the program file against the digest
 // the publisher listed (the key digits do not take part, see program_digest.h).
 bool program_matches(const DescriptionInputs& in, const std::wstring& expected, OperationError& error) {
-    const std::wstring path = in.programFile.empty() ? own_program_path() : in.programFile;
+    const std::wstring path = in.programFile.empty() ? module_path() : in.programFile;
     DWORD code = path.empty() ? GetLastError() : 0;
     const std::wstring digest = path.empty() ? std::wstring() : program_digest(path, code);
     if (digest.empty()) {

@@ -78,17 +78,3 @@ std::wstring program_digest(const std::wstring& path, DWORD& error) {
     }
     return program_digest_of(bytes);
 }
-
-std::wstring own_program_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        if (path.size() >= 32768) return {};
-        path.resize(path.size() * 2);
-    }
-}

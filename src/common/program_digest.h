@@ -20,6 +20,3 @@ std::wstring program_digest_of(std::string_view bytes);
 // The same over a program file. Empty when the file cannot be read, with
 // the Win32 code in error.
 std::wstring program_digest(const std::wstring& path, DWORD& error);
-
-// This process's own program file (GetModuleFileNameW).
-std::wstring own_program_path();

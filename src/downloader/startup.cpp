@@ -8,6 +8,7 @@
 #include "common_shutdown.h"
 #include "entry_failures.h"
 #include "launch_state.h"
+#include "module_path.h"
 #include "privileges.h"
 #include "progress_window.h"
 #include "resource.h"
@@ -45,19 +46,6 @@ void read_user_language(LaunchState& state) {
         state.languageName = name;
     else
         state.languageName.clear();
-}
-
-std::wstring module_path(HMODULE module) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) return {};
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
 }
 
 void split_executable_path(LaunchState& state) {

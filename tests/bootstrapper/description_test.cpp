@@ -9,6 +9,7 @@
 
 #include "digest.h"
 #include "file_ops.h"
+#include "module_path.h"
 #include "program_digest.h"
 #include "security_key.h"
 #include "signature.h"
@@ -637,7 +638,7 @@ TEST(DescriptionIntegrity, ListedDigestIsCheckedAgainstTheProgram) {
 // Without a program named the check reads this test program's own file; its
 // key digits are all "0", so its plain MD5 is the digest to list.
 TEST(DescriptionIntegrity, OwnProgramFileByDefault) {
-    const std::wstring own = own_program_path();
+    const std::wstring own = module_path();
     ASSERT_FALSE(own.empty());
     ASSERT_TRUE(security_key_is_empty());
     const std::wstring digest = file_digest(own);
